@@ -1,0 +1,274 @@
+#include "common/rules.h"
+
+#include <QCollator>
+
+#include <cmath>
+#include <variant>
+
+int sysListNumEntries(const QString &hElementList, const QString &hSeparator)
+{
+    if (hSeparator.isEmpty())
+        return 1;
+    int count = 0;
+    qsizetype position = hElementList.indexOf(hSeparator, 0, Qt::CaseInsensitive);
+    while (position >= 0) {
+        ++count;
+        position = hElementList.indexOf(hSeparator, position + 1, Qt::CaseInsensitive);
+    }
+    return count + 1;
+}
+
+QString sysListEntry(int hElementNo, const QString &hElementList, const QString &hSeparator)
+{
+    if (hElementNo < 1 || hElementNo > sysListNumEntries(hElementList, hSeparator)
+        || hSeparator.isEmpty())
+        return hElementNo == 1 ? hElementList : QString();
+    const QString list = hElementList + hSeparator;
+    qsizetype start = 0;
+    QString entry;
+    for (int number = 1; number <= hElementNo; ++number) {
+        const qsizetype end = list.indexOf(hSeparator, start, Qt::CaseInsensitive);
+        entry = list.mid(start, end - start);
+        start = end + hSeparator.size();
+    }
+    return entry;
+}
+
+int sysListLookUp(const QString &hSearchElement, const QString &hElementList,
+                  const QString &hSeparator)
+{
+    const int count = sysListNumEntries(hElementList, hSeparator);
+    for (int number = 1; number <= count; ++number) {
+        if (sysListEntry(number, hElementList, hSeparator)
+                .compare(hSearchElement, Qt::CaseInsensitive) == 0)
+            return number;
+    }
+    return 0;
+}
+
+double leadingNumber(const QString &text)
+{
+    QString digits;
+    for (const QChar c : text) {
+        if (c != u' ' && c != u'\t' && c != u'\n' && c != u'\r')
+            digits.append(c);
+    }
+    qsizetype i = 0;
+    const qsizetype n = digits.size();
+    QString number;
+    if (i < n && (digits[i] == u'+' || digits[i] == u'-'))
+        number.append(digits[i++]);
+    bool seenDigit = false;
+    while (i < n && digits[i].isDigit() && digits[i].unicode() < 128) {
+        number.append(digits[i++]);
+        seenDigit = true;
+    }
+    if (i < n && digits[i] == u'.') {
+        number.append(digits[i++]);
+        while (i < n && digits[i].isDigit() && digits[i].unicode() < 128) {
+            number.append(digits[i++]);
+            seenDigit = true;
+        }
+    }
+    if (!seenDigit)
+        return 0.0;
+    // An exponent counts only when digits follow it.
+    if (i < n && (digits[i] == u'e' || digits[i] == u'E')) {
+        qsizetype j = i + 1;
+        QString exponent = QStringLiteral("e");
+        if (j < n && (digits[j] == u'+' || digits[j] == u'-'))
+            exponent.append(digits[j++]);
+        bool exponentDigits = false;
+        while (j < n && digits[j].isDigit() && digits[j].unicode() < 128) {
+            exponent.append(digits[j++]);
+            exponentDigits = true;
+        }
+        if (exponentDigits)
+            number.append(exponent);
+    }
+    bool ok = false;
+    const double value = QLocale::c().toDouble(number, &ok);
+    return ok && std::isfinite(value) ? value : 0.0;
+}
+
+bool readsAsNumber(const QString &text, const QLocale &locale)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return false;
+    bool ok = false;
+    locale.toDouble(trimmed, &ok);
+    if (!ok)
+        QLocale::c().toDouble(trimmed, &ok);
+    return ok;
+}
+
+namespace {
+
+std::optional<QDateTime> readDate(const QString &text, const QLocale &locale)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    for (const QLocale::FormatType format : {QLocale::ShortFormat, QLocale::LongFormat}) {
+        const QDateTime dateTime = locale.toDateTime(trimmed, format);
+        if (dateTime.isValid())
+            return dateTime;
+        const QDate date = locale.toDate(trimmed, format);
+        if (date.isValid())
+            return QDateTime(date, QTime(0, 0));
+    }
+    for (const QString &pattern : {QStringLiteral("d.M.yyyy"), QStringLiteral("d.M.yy"),
+                                   QStringLiteral("yyyy-MM-dd"), QStringLiteral("d/M/yyyy")}) {
+        const QDate date = QDate::fromString(trimmed, pattern);
+        if (date.isValid())
+            return QDateTime(date, QTime(0, 0));
+    }
+    return std::nullopt;
+}
+
+enum class ValueClass { Date, Number, Text };
+
+// A bound or value of one of the three classes; a date field without a date
+// holds monostate, which is never out of range.
+using Value = std::variant<std::monostate, QDateTime, double, QString>;
+
+Value readValue(ValueClass valueClass, const QString &text, const QLocale &locale)
+{
+    switch (valueClass) {
+    case ValueClass::Date:
+        if (const auto date = readDate(text, locale))
+            return *date;
+        return std::monostate{};
+    case ValueClass::Number:
+        return leadingNumber(text);
+    case ValueClass::Text:
+        return text;
+    }
+    return std::monostate{};
+}
+
+// Negative, zero or positive as a is below, equal to or above b; nullopt
+// when either has no value.
+std::optional<int> compareValues(const Value &a, const Value &b, const QLocale &locale)
+{
+    if (const auto *x = std::get_if<QDateTime>(&a)) {
+        if (const auto *y = std::get_if<QDateTime>(&b))
+            return *x < *y ? -1 : (*y < *x ? 1 : 0);
+        return std::nullopt;
+    }
+    if (const auto *x = std::get_if<double>(&a)) {
+        if (const auto *y = std::get_if<double>(&b))
+            return *x < *y ? -1 : (*y < *x ? 1 : 0);
+        return std::nullopt;
+    }
+    if (const auto *x = std::get_if<QString>(&a)) {
+        if (const auto *y = std::get_if<QString>(&b)) {
+            QCollator collator(locale);
+            collator.setCaseSensitivity(Qt::CaseInsensitive);
+            return collator.compare(*x, *y);
+        }
+    }
+    return std::nullopt;
+}
+
+QString displayValue(const Value &value, const QLocale &locale)
+{
+    if (const auto *date = std::get_if<QDateTime>(&value)) {
+        if (date->time() == QTime(0, 0))
+            return locale.toString(date->date(), QLocale::ShortFormat);
+        return locale.toString(*date, QLocale::ShortFormat);
+    }
+    if (const auto *number = std::get_if<double>(&value)) {
+        QLocale plain = locale;
+        plain.setNumberOptions(QLocale::OmitGroupSeparator);
+        QString text = plain.toString(*number, 'g', 15);
+        // The general number format writes exponents as "1E+99".
+        text.replace(u'e', u'E');
+        return text;
+    }
+    if (const auto *text = std::get_if<QString>(&value))
+        return *text;
+    return QString();
+}
+
+bool hasFlag(const QString &rule, const char *keyword)
+{
+    return sysListLookUp(QLatin1String(keyword), rule, QStringLiteral(",")) > 0;
+}
+
+} // namespace
+
+std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
+                                 const QLocale &locale, const QDateTime &now)
+{
+    if (rule.isEmpty())
+        return std::nullopt;
+    const QString comma = QStringLiteral(",");
+    const QString name = sysListEntry(1, rule, comma);
+    const bool mandatory = hasFlag(rule, "Mandatory");
+    const bool numeric = hasFlag(rule, "Num");
+    const bool birthday = hasFlag(rule, "Birthday");
+    const bool date = hasFlag(rule, "Date") || birthday;
+
+    ValueClass valueClass = ValueClass::Text;
+    Value lower;
+    Value upper;
+    if (date) {
+        valueClass = ValueClass::Date;
+        if (hasFlag(rule, "Date")) {
+            lower = QDateTime(QDate(100, 1, 1), QTime(0, 0));
+            upper = QDateTime(QDate(9999, 12, 31), QTime(0, 0));
+        } else {
+            lower = now.addYears(-129);
+            upper = QDateTime(now.date(), QTime(0, 0));
+        }
+    } else if (numeric) {
+        valueClass = ValueClass::Number;
+        lower = -1e99;
+        upper = 1e99;
+    } else {
+        lower = QString();
+        upper = QString(255, QChar(255));
+    }
+
+    const QString trimmed = fieldText.trimmed();
+    if (mandatory && trimmed.isEmpty())
+        return name + QStringLiteral(" muß eingegeben werden.");
+    if (date && !fieldText.isEmpty() && !readDate(fieldText, locale))
+        return name + QStringLiteral(" muß ein gültiges Datum sein.");
+    if (numeric && !trimmed.isEmpty() && !readsAsNumber(fieldText, locale))
+        return name + QStringLiteral(" muß numerisch sein.");
+
+    const Value value = readValue(valueClass, valueClass == ValueClass::Text ? trimmed : fieldText,
+                                  locale);
+
+    const int itemCount = sysListNumEntries(rule, comma);
+    bool hasValidList = false;
+    bool passesList = false;
+    bool hasRange = false;
+    for (int number = 2; number <= itemCount; ++number) {
+        const QString item = sysListEntry(number, rule, comma);
+        if (!hasValidList && item.startsWith(QLatin1String("Valid="), Qt::CaseInsensitive)) {
+            hasValidList = true;
+            passesList = sysListLookUp(trimmed, item.mid(6), QStringLiteral(";")) > 0;
+        } else if (item.startsWith(QLatin1String("Min="), Qt::CaseInsensitive)) {
+            lower = readValue(valueClass, item.mid(4), locale);
+            hasRange = true;
+        } else if (item.startsWith(QLatin1String("Max="), Qt::CaseInsensitive)) {
+            upper = readValue(valueClass, item.mid(4), locale);
+            hasRange = true;
+        }
+    }
+
+    const auto belowLower = compareValues(value, lower, locale);
+    const auto aboveUpper = compareValues(value, upper, locale);
+    const bool outOfRange = (belowLower && *belowLower < 0) || (aboveUpper && *aboveUpper > 0);
+    const bool fails = hasValidList ? (!passesList && (!hasRange || outOfRange))
+                                    : (hasRange && outOfRange);
+    if (fails) {
+        return name + QStringLiteral(" ist nicht im gültigen Bereich (") + displayValue(lower, locale)
+               + QStringLiteral(" bis ") + displayValue(upper, locale) + QStringLiteral(") .");
+    }
+    return std::nullopt;
+}

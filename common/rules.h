@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <optional>
+
+// Separated lists: entries divided by a one-character separator, numbered
+// from 1 and taken exactly as they stand. An empty list text holds one empty
+// entry.
+int sysListNumEntries(const QString &hElementList, const QString &hSeparator);
+QString sysListEntry(int hElementNo, const QString &hElementList, const QString &hSeparator);
+// Number of the first entry equal to hSearchElement without regard to case,
+// or 0.
+int sysListLookUp(const QString &hSearchElement, const QString &hElementList,
+                  const QString &hSeparator);
+
+// A rule text says what an input field must hold, for example
+// "Die Decoder-ID,NUM,MIN=1,MAX=511": item 1 is the field's display name,
+// the keywords Mandatory, Num, Date and Birthday are flags, and Min=, Max=
+// and Valid= give bounds and allowed texts.
+//
+// Checks fieldText against rule and returns the message for the first check
+// that fails, or nothing when the field passes. Numbers and dates are read
+// in locale; now is the moment "Birthday" bounds count from.
+std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
+                                 const QLocale &locale = QLocale(),
+                                 const QDateTime &now = QDateTime::currentDateTime());
+
+// The leading decimal number of text, read with "." as the decimal point;
+// blanks are skipped and a text without digits gives 0.
+double leadingNumber(const QString &text);
+
+// Whether text reads as a number in locale (or in the C locale).
+bool readsAsNumber(const QString &text, const QLocale &locale = QLocale());

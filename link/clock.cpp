@@ -1,0 +1,56 @@
+#include "link/clock.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+Clock *installedClock = nullptr;
+} // namespace
+
+SystemClock::SystemClock()
+    : m_origin(0)
+{
+}
+
+qint64 SystemClock::nowMs() const
+{
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return timer.elapsed() + 1'000'000;
+}
+
+void SystemClock::waitProcessingEvents(qint64 ms)
+{
+    if (ms <= 0)
+        return;
+    // A nested event loop ended by a timer: window events run while we wait,
+    // without spinning the processor.
+    QEventLoop loop;
+    QTimer::singleShot(int(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void ManualClock::waitProcessingEvents(qint64 ms)
+{
+    if (ms <= 0)
+        return;
+    QCoreApplication::processEvents();
+    advance(ms);
+}
+
+Clock &programClock()
+{
+    static SystemClock systemClock;
+    return installedClock ? *installedClock : systemClock;
+}
+
+void setProgramClock(Clock *clock)
+{
+    installedClock = clock;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The time source of the exchange time-outs, WaitSeconds and elapsed-time
+// displays. The program uses the monotonic system clock; tests install a
+// ManualClock so that no test ever sleeps.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+
+    // Milliseconds on a monotonic scale; only differences are meaningful.
+    virtual qint64 nowMs() const = 0;
+
+    // Lets ms milliseconds pass while window events are processed.
+    virtual void waitProcessingEvents(qint64 ms) = 0;
+};
+
+class SystemClock final : public Clock
+{
+public:
+    SystemClock();
+    qint64 nowMs() const override;
+    void waitProcessingEvents(qint64 ms) override;
+
+private:
+    qint64 m_origin;
+};
+
+// A clock that moves only when told to. waitProcessingEvents processes the
+// pending events once and then advances by the whole wait.
+class ManualClock final : public Clock
+{
+public:
+    qint64 nowMs() const override { return m_now; }
+    void waitProcessingEvents(qint64 ms) override;
+    void advance(qint64 ms) { m_now += qMax<qint64>(0, ms); }
+    void advanceTo(qint64 ms) { m_now = qMax(m_now, ms); }
+
+private:
+    qint64 m_now = 1'000'000;
+};
+
+// The program-wide clock. Without an installed clock a SystemClock is used.
+Clock &programClock();
+// Installs a clock (not owned); nullptr returns to the system clock.
+void setProgramClock(Clock *clock);

@@ -1,0 +1,127 @@
+#include "link/exchange.h"
+
+#include "common/errors.h"
+#include "common/messagebox.h"
+#include "common/program.h"
+#include "link/clock.h"
+#include "link/linklog.h"
+#include "link/port.h"
+#include "link/portsession.h"
+
+#include <cmath>
+
+namespace {
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex(' ').toUpper());
+}
+
+void showAccessError(const PortError &error)
+{
+    sysShowError(QStringLiteral("Fehler beim Zugriff auf ") + currentPortName() + CrLf + CrLf
+                     + QStringLiteral("Bitte überprüfen Sie den eingestellten COM-Port.") + CrLf
+                     + CrLf + QStringLiteral("(Fehler ") + QString::number(error.number)
+                     + QStringLiteral(" - ") + error.description + QStringLiteral(")"),
+                 false, false, QString());
+}
+
+} // namespace
+
+QString noReplyText(quint8 controller)
+{
+    if (controller == 255)
+        return QStringLiteral("Kommunikation zu den TALVIRO Controllern unterbrochen");
+    return QStringLiteral("Controller ") + QString::number(controller)
+           + QStringLiteral(" antwortet nicht.");
+}
+
+bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSeconds)
+{
+    // Whatever waits from an earlier exchange, a late reply above all, must
+    // never be taken for the answer to this request.
+    port.discardInput();
+    port.discardOutput();
+
+    const QByteArray request = Frame::encode(buffer);
+    qCDebug(kzLink).noquote() << "send" << hex(request);
+    if (!port.isOpen() || !port.write(request)) {
+        PortError error = port.isOpen() ? port.lastError() : portNotOpenError();
+        if (error.number == PortErrorNumber::None)
+            error = portNotOpenError();
+        showAccessError(error);
+        // Nothing written, nothing to wait for.
+        return false;
+    }
+
+    const Clock &time = programClock();
+    const qint64 start = time.nowMs();
+    const qint64 deadline = start + qint64(timeoutSeconds) * 1000;
+
+    // At 115200 baud six bytes leave in about half a millisecond; the drain
+    // wait shares the reply's time-out so that a stuck line cannot hang us.
+    while (port.isOpen() && port.bytesToWrite() > 0) {
+        const qint64 remaining = deadline - time.nowMs();
+        if (remaining <= 0 || !port.waitForBytesWritten(int(remaining)))
+            break;
+    }
+
+    while (port.isOpen() && port.bytesAvailable() < Frame::Size) {
+        const qint64 remaining = deadline - time.nowMs();
+        if (remaining <= 0)
+            break;
+        port.waitForReadyRead(int(remaining));
+    }
+
+    if (!port.isOpen() || port.bytesAvailable() < 1) {
+        qCDebug(kzLink) << "no reply";
+        return false;
+    }
+    const QByteArray reply = port.readAll();
+    qCDebug(kzLink).noquote() << "recv" << hex(reply);
+    if (reply.size() < Frame::Size)
+        return false;
+    // Bytes beyond the first six belong to no request of ours.
+    buffer = Frame::decode(reply);
+    return Frame::isValidReply(reply.first(Frame::Size));
+}
+
+bool SendCommand(CommandBuffer &buffer, qint16 attempts, bool showFailure, qint16 timeoutSeconds)
+{
+    if (isSimulationMode())
+        return false;
+    if (attempts == 0)
+        attempts = 3;
+
+    ControllerPort *port = controllerPort();
+    CommandBuffer working = buffer;
+    bool succeeded = false;
+    for (int attempt = 0; attempt < attempts && !succeeded; ++attempt) {
+        working = buffer;
+        if (port) {
+            succeeded = ExchangeFrame(*port, working, timeoutSeconds);
+        } else {
+            showAccessError(portNotOpenError());
+        }
+    }
+    if (succeeded) {
+        buffer = working;
+        return true;
+    }
+    if (showFailure) {
+        // The answer is not looked at: Retry sends nothing again.
+        showMessageBox(BoxIcon::Warning, BoxButtons::RetryCancel, BoxAnswer::Retry, Program::Title,
+                       noReplyText(buffer.controller));
+    }
+    return false;
+}
+
+void WaitSeconds(float seconds)
+{
+    if (!(seconds > 0))
+        return;
+    Clock &time = programClock();
+    const qint64 end = time.nowMs() + qint64(std::ceil(double(seconds) * 1000.0));
+    for (qint64 now = time.nowMs(); now < end; now = time.nowMs())
+        time.waitProcessingEvents(end - now);
+}

@@ -1,0 +1,113 @@
+#include "link/portsession.h"
+
+#include "common/errors.h"
+#include "common/program.h"
+#include "common/settings.h"
+
+namespace {
+
+QString portName = QStringLiteral("NUL");
+ControllerPort *activePort = nullptr;
+
+const QString DeviceNotAvailableText = QStringLiteral("Schnittstelle nicht verfügbar");
+
+} // namespace
+
+QString currentPortName()
+{
+    return portName;
+}
+
+void setCurrentPortName(const QString &name)
+{
+    portName = name;
+}
+
+bool isSimulationMode()
+{
+    return portName.compare(QLatin1String("NUL"), Qt::CaseInsensitive) == 0;
+}
+
+ControllerPort *controllerPort()
+{
+    return activePort;
+}
+
+void setControllerPort(ControllerPort *port)
+{
+    activePort = port;
+}
+
+int portNumberFromName(const QString &name)
+{
+    // Like reading a number from the front of a text: blanks and a sign are
+    // allowed, reading stops at the first character that is no digit.
+    const QString digits = name.mid(3, 2).trimmed();
+    int value = 0;
+    for (const QChar c : digits) {
+        if (c < u'0' || c > u'9')
+            break;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value;
+}
+
+QString defaultDevicePath(int number)
+{
+    if (number >= 1 && number <= 8)
+        return QStringLiteral("/dev/ttyACM%1").arg(number - 1);
+    if (number >= 9 && number <= 16)
+        return QStringLiteral("/dev/ttyUSB%1").arg(number - 9);
+    if (number >= 17 && number <= 24)
+        return QStringLiteral("/dev/ttyS%1").arg(number - 17);
+    return QString();
+}
+
+QString devicePathForPortNumber(int number)
+{
+    if (number < 1)
+        return QString();
+    const QString mapped =
+        sysGetSetting(QStringLiteral("COM") + QString::number(number), QString(), PortsSection);
+    return mapped.trimmed().isEmpty() ? defaultDevicePath(number) : mapped.trimmed();
+}
+
+QString openErrorText(const QString &name, const PortError &error)
+{
+    const bool notAvailable = error.number == PortErrorNumber::DeviceNotAvailable
+                              || error.number == PortErrorNumber::NoSuchPort;
+    return QStringLiteral("Fehler beim Zugriff auf ") + name + CrLf + CrLf
+           + QStringLiteral("(Fehler ") + QString::number(error.number) + QStringLiteral(" - ")
+           + (notAvailable ? DeviceNotAvailableText : error.description) + QStringLiteral(")");
+}
+
+PortError portNotOpenError()
+{
+    return {PortErrorNumber::PortNotOpen, QStringLiteral("Die Schnittstelle ist nicht geöffnet.")};
+}
+
+bool OpenPort(const QString &name, bool quiet)
+{
+    ClosePort();
+    PortError error;
+    const QString device = devicePathForPortNumber(portNumberFromName(name));
+    if (!activePort) {
+        error = {PortErrorNumber::NoSuchPort, DeviceNotAvailableText};
+    } else if (device.isEmpty()) {
+        error = {PortErrorNumber::NoSuchPort, DeviceNotAvailableText};
+    } else if (activePort->open(device)) {
+        return true;
+    } else {
+        error = activePort->lastError();
+        activePort->close();
+    }
+    if (!quiet)
+        sysShowError(openErrorText(name, error), false, false, QString());
+    return false;
+}
+
+void ClosePort()
+{
+    if (activePort && activePort->isOpen())
+        activePort->close();
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "link/port.h"
+
+#include <QObject>
+#include <QSerialPort>
+
+// The controller port on a real serial device (or a pseudo-terminal).
+//
+// A read, write or resource error closes the port: Qt 6.4 would otherwise
+// report the error of an unplugged device again and again.
+class SerialControllerPort final : public QObject, public ControllerPort
+{
+    Q_OBJECT
+
+public:
+    explicit SerialControllerPort(QObject *parent = nullptr);
+    ~SerialControllerPort() override;
+
+    bool open(const QString &devicePath) override;
+    void close() override;
+    bool isOpen() const override;
+    QString devicePath() const override;
+    PortError lastError() const override;
+
+    void discardInput() override;
+    void discardOutput() override;
+    bool write(const QByteArray &bytes) override;
+    qint64 bytesToWrite() const override;
+    bool waitForBytesWritten(int ms) override;
+    qint64 bytesAvailable() const override;
+    bool waitForReadyRead(int ms) override;
+    QByteArray readAll() override;
+
+    // The German error for an open that failed with error on devicePath.
+    static PortError openError(QSerialPort::SerialPortError error, const QString &devicePath);
+    // The German error for a failure of an open port.
+    static PortError ioError(QSerialPort::SerialPortError error);
+
+private:
+    void handleError(QSerialPort::SerialPortError error);
+    void closeIfFailed();
+
+    QSerialPort m_port;
+    QString m_devicePath;
+    PortError m_lastError;
+    bool m_failed = false;
+    int m_callDepth = 0;
+};
