@@ -265,7 +265,19 @@ private:
     void restart();
     quint8 *registerCell(int reg);
 
-    void sendReply(const CommandBuffer &request, Answer answer, qint64 nowMs);
+    // A reply as it goes on the line, after the faults had their way with it.
+    struct Outgoing
+    {
+        CommandBuffer reply;
+        QByteArray bytes;
+        qint64 delayMs = 0;
+        bool lost = false;
+        QList<int> pieces;
+        qint64 gapMs = 0;
+        QString note;
+    };
+    Outgoing applyFaults(const Answer &answer);
+    void sendReply(Outgoing out, qint64 nowMs);
     void queue(qint64 dueMs, QByteArray bytes);
     void addLog(LogEntry entry);
 
