@@ -1,0 +1,136 @@
+#include "common/errors.h"
+#include "common/program.h"
+#include "common/settings.h"
+
+#include "../support/recordingboxes.h"
+#include "../support/testmain.h"
+
+#include <QSettings>
+
+// Settings, error boxes and the small text helpers.
+class TestServices : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void settingsDefaults()
+    {
+        QCOMPARE(sysGetSetting(QStringLiteral("SignalOutputTo"), QStringLiteral("NUL"), SettingsSection),
+                 QStringLiteral("NUL"));
+        sysSaveSetting(QStringLiteral("SignalOutputTo"), QString(), SettingsSection);
+        QCOMPARE(sysGetSetting(QStringLiteral("SignalOutputTo"), QStringLiteral("NUL"), SettingsSection),
+                 QStringLiteral("NUL"));
+        sysSaveSetting(QStringLiteral("AutoConfig"), QStringLiteral("0"), SettingsSection);
+        QCOMPARE(sysGetSetting(QStringLiteral("AutoConfig"), QStringLiteral("1"), SettingsSection),
+                 QStringLiteral("0"));
+        sysSaveSetting(QStringLiteral("Slider02"), QStringLiteral(" 7 "), SettingsSection);
+        QCOMPARE(sysGetSetting(QStringLiteral("Slider02"), QStringLiteral("3"), SettingsSection),
+                 QStringLiteral(" 7 "));
+    }
+
+    void emptySectionIsProgramTitle()
+    {
+        sysSaveSetting(QStringLiteral("Key"), QStringLiteral("title"), QString());
+        sysSaveSetting(QStringLiteral("Key"), QStringLiteral("own"), SettingsSection);
+        QCOMPARE(sysGetSetting(QStringLiteral("Key"), QString(), QString()), QStringLiteral("title"));
+        QSettings file(QSettings::NativeFormat, QSettings::UserScope, Program::CompanyName);
+        QCOMPARE(file.value(QStringLiteral("TALVIRO Velantor/Key")).toString(), QStringLiteral("title"));
+        QCOMPARE(file.value(QStringLiteral("Velantor/Key")).toString(), QStringLiteral("own"));
+        QVERIFY(file.fileName().endsWith(QStringLiteral("/Brenholt EDV-Beratung.conf")));
+        QVERIFY(file.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+    }
+
+    void errorBoxes_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("dollar is a line break") << "Eins$Zwei" << "Eins\r\nZwei\r\n\r\nFür";
+        QTest::newRow("two dollars give an empty line") << "Eins$$Zwei" << "Eins\r\n\r\nZwei\r\n\r\nFür";
+        QTest::newRow("error number") << "53" << "Fehler 53: Datei nicht gefunden\r\n\r\nFür";
+        QTest::newRow("plain text") << "Handbuch nicht vorhanden." << "Handbuch nicht vorhanden.\r\n\r\nFür";
+    }
+    void errorBoxes()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, start);
+        RecordingMessageBoxes recorder;
+        sysShowError(message, false, false, QString());
+        QCOMPARE(recorder.count(), 1);
+        QVERIFY2(recorder.last().text.startsWith(start), qPrintable(recorder.last().text));
+    }
+
+    void supportParagraph()
+    {
+        const QString text = errorBoxText(QStringLiteral("X"));
+        const QString expected = QStringLiteral(
+            "X\r\n\r\nFür Rückfragen und Informationen stehen wir Ihnen gerne zur Verfügung:\r\n\r\n"
+            "TALVIRO Modellbahnlösungen\r\n\r\nFon: %1\r\nFax:  %2\r\n"
+            "(Supportzeiten auf unserer Homepage)\r\n\r\neMail:     %3\r\nInternet: %4")
+                                     .arg(Program::SupportPhone, Program::SupportFax,
+                                          Program::SupportEmail, Program::WebAddress);
+        QCOMPARE(text, expected);
+    }
+
+    void errorBoxStyleAndCaption_data()
+    {
+        QTest::addColumn<bool>("information");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("icon");
+        QTest::addColumn<QString>("shownCaption");
+        QTest::newRow("warning, blank caption") << false << "   " << int(BoxIcon::Warning) << "TALVIRO Velantor";
+        QTest::newRow("information, own caption")
+            << true << " Versionskontrolle" << int(BoxIcon::Information) << " Versionskontrolle";
+    }
+    void errorBoxStyleAndCaption()
+    {
+        QFETCH(bool, information);
+        QFETCH(QString, caption);
+        QFETCH(int, icon);
+        QFETCH(QString, shownCaption);
+        RecordingMessageBoxes recorder;
+        sysShowError(QStringLiteral("Text"), false, information, caption);
+        QCOMPARE(int(recorder.last().icon), icon);
+        QCOMPARE(recorder.last().caption, shownCaption);
+        QCOMPARE(recorder.last().buttons, BoxButtons::Ok);
+    }
+
+    void replaces_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("search");
+        QTest::addColumn<QString>("replacement");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("two dollars") << "a$b$c" << "$" << "XY" << "aXYbXYc";
+        QTest::newRow("case blind") << "Abcabc" << "a" << "-" << "-bc-bc";
+        QTest::newRow("replacement holds the search") << "aXa" << "a" << "aa" << "aaXaa";
+        QTest::newRow("nothing found") << "abc" << "z" << "y" << "abc";
+    }
+    void replaces()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, search);
+        QFETCH(QString, replacement);
+        QFETCH(QString, result);
+        QCOMPARE(sysReplace(text, search, replacement), result);
+    }
+
+    void centresBelowRight_data()
+    {
+        QTest::addColumn<int>("screen");
+        QTest::addColumn<int>("window");
+        QTest::addColumn<int>("origin");
+        QTest::newRow("fits") << 1024 << 324 << 356;
+        QTest::newRow("odd difference") << 1025 << 324 << 357;
+        QTest::newRow("larger than the screen") << 600 << 1000 << -194;
+    }
+    void centresBelowRight()
+    {
+        QFETCH(int, screen);
+        QFETCH(int, window);
+        QFETCH(int, origin);
+        QCOMPARE(centeredOrigin(screen, window), origin);
+    }
+};
+
+KZ_TEST_MAIN(TestServices)
+#include "test_services.moc"
