@@ -1,0 +1,7 @@
+#include "controller/modulebuffer.h"
+
+CommandBuffer &moduleCommandBuffer()
+{
+    static CommandBuffer buffer;
+    return buffer;
+}
