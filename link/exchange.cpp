@@ -46,7 +46,8 @@ bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSe
     const QByteArray request = Frame::encode(buffer);
     qCDebug(kzLink).noquote() << "send" << hex(request);
     if (!port.isOpen() || !port.write(request)) {
-        PortError error = port.isOpen() ? port.lastError() : portNotOpenError();
+        // A port that closed on a lost device still tells why.
+        PortError error = port.lastError();
         if (error.number == PortErrorNumber::None)
             error = portNotOpenError();
         showAccessError(error);
@@ -66,11 +67,12 @@ bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSe
             break;
     }
 
+    // A wait that ends without new bytes has either used up the time or
+    // found the device gone; either way the attempt is over.
     while (port.isOpen() && port.bytesAvailable() < Frame::Size) {
         const qint64 remaining = deadline - time.nowMs();
-        if (remaining <= 0)
+        if (remaining <= 0 || !port.waitForReadyRead(int(remaining)))
             break;
-        port.waitForReadyRead(int(remaining));
     }
 
     if (!port.isOpen() || port.bytesAvailable() < 1) {

@@ -84,7 +84,7 @@ PortError SerialControllerPort::ioError(QSerialPort::SerialPortError error)
     case QSerialPort::WriteError:
         return {WriteFailed, QStringLiteral("Fehler beim Schreiben auf die Schnittstelle")};
     case QSerialPort::ReadError:
-        return {ReadFailed, QStringLiteral("Fehler beim Lesen von der Schnittstelle")};
+        return {ReadFailed, QStringLiteral("Fehler beim Lesen von der Schnittstelle. Ist das Gerät noch angeschlossen?")};
     case QSerialPort::ResourceError:
         return {DeviceLost, QStringLiteral("Das Gerät ist nicht mehr erreichbar (Kabel gezogen?)")};
     case QSerialPort::NotOpenError:
