@@ -10,11 +10,6 @@ namespace {
 Clock *installedClock = nullptr;
 } // namespace
 
-SystemClock::SystemClock()
-    : m_origin(0)
-{
-}
-
 qint64 SystemClock::nowMs() const
 {
     static QElapsedTimer timer = [] {
@@ -34,6 +29,16 @@ void SystemClock::waitProcessingEvents(qint64 ms)
     QEventLoop loop;
     QTimer::singleShot(int(ms), Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+qint64 ScaledClock::nowMs() const
+{
+    return SystemClock().nowMs() * m_factor;
+}
+
+void ScaledClock::waitProcessingEvents(qint64 ms)
+{
+    SystemClock().waitProcessingEvents(portWaitMs(ms));
 }
 
 void ManualClock::waitProcessingEvents(qint64 ms)

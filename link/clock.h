@@ -15,17 +15,17 @@ public:
 
     // Lets ms milliseconds pass while window events are processed.
     virtual void waitProcessingEvents(qint64 ms) = 0;
+
+    // How long a blocking wait of the serial port must last, in the port's
+    // real milliseconds, for ms to pass on this clock.
+    virtual qint64 portWaitMs(qint64 ms) const { return ms; }
 };
 
 class SystemClock final : public Clock
 {
 public:
-    SystemClock();
     qint64 nowMs() const override;
     void waitProcessingEvents(qint64 ms) override;
-
-private:
-    qint64 m_origin;
 };
 
 // A clock that moves only when told to. waitProcessingEvents processes the
@@ -40,6 +40,21 @@ public:
 
 private:
     qint64 m_now = 1'000'000;
+};
+
+// A clock that runs factor times faster than real time, for tests that talk
+// to a real serial device: a 2-second time-out passes in 2000 / factor real
+// milliseconds.
+class ScaledClock final : public Clock
+{
+public:
+    explicit ScaledClock(int factor) : m_factor(qMax(1, factor)) {}
+    qint64 nowMs() const override;
+    void waitProcessingEvents(qint64 ms) override;
+    qint64 portWaitMs(qint64 ms) const override { return (ms + m_factor - 1) / m_factor; }
+
+private:
+    int m_factor;
 };
 
 // The program-wide clock. Without an installed clock a SystemClock is used.

@@ -63,7 +63,7 @@ bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSe
     // wait shares the reply's time-out so that a stuck line cannot hang us.
     while (port.isOpen() && port.bytesToWrite() > 0) {
         const qint64 remaining = deadline - time.nowMs();
-        if (remaining <= 0 || !port.waitForBytesWritten(int(remaining)))
+        if (remaining <= 0 || !port.waitForBytesWritten(int(time.portWaitMs(remaining))))
             break;
     }
 
@@ -71,7 +71,7 @@ bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSe
     // found the device gone; either way the attempt is over.
     while (port.isOpen() && port.bytesAvailable() < Frame::Size) {
         const qint64 remaining = deadline - time.nowMs();
-        if (remaining <= 0 || !port.waitForReadyRead(int(remaining)))
+        if (remaining <= 0 || !port.waitForReadyRead(int(time.portWaitMs(remaining))))
             break;
     }
 
