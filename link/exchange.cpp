@@ -100,6 +100,10 @@ bool SendCommand(CommandBuffer &buffer, qint16 attempts, bool showFailure, qint1
     bool succeeded = false;
     for (int attempt = 0; attempt < attempts && !succeeded; ++attempt) {
         working = buffer;
+        // A device that went away (a pulled cable) or was missing at start-up
+        // is taken back quietly as soon as it is there again.
+        if (port && !port->isOpen())
+            OpenPort(currentPortName(), true);
         if (port) {
             succeeded = ExchangeFrame(*port, working, timeoutSeconds);
         } else {

@@ -9,7 +9,9 @@ class ControllerPort;
 // the caller's bytes afresh. attempts 0 means 3. After the last failed
 // attempt, when showFailure is set, one Retry/Cancel box tells the user that
 // the controller does not answer; its answer changes nothing. In simulation
-// mode the answer is false at once, with nothing sent or shown.
+// mode the answer is false at once, with nothing sent or shown. A port that
+// is not open is reopened quietly before an attempt, so a re-plugged device
+// works again without a restart.
 //
 // The exchange blocks: it processes no window events while it waits, for at
 // most attempts x timeoutSeconds.

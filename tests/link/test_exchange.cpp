@@ -197,6 +197,7 @@ private Q_SLOTS:
         QFETCH(QString, errorLine);
         RecordingMessageBoxes recorder;
         m_port.opened = portOpen;
+        m_port.openResult = false;
         m_port.failWrites = true;
         setCurrentPortName(QStringLiteral("COM3"));
         CommandBuffer buffer{1, 23, 0, 3, 0};

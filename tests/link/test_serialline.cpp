@@ -102,11 +102,46 @@ private Q_SLOTS:
 
         QVERIFY(!result);
         QVERIFY(!m_port->isOpen());
-        // The second attempt finds the port closed and says why.
+        // The second attempt finds the device gone and says so.
         QCOMPARE(recorder.count(), 2);
-        QVERIFY2(recorder.boxes()[0].text.contains(QStringLiteral("(Fehler 8021 - Fehler beim Lesen")),
+        QVERIFY2(recorder.boxes()[0].text.contains(QStringLiteral("(Fehler 8002 - Schnittstelle nicht verfügbar)")),
                  qPrintable(recorder.boxes()[0].text));
         QCOMPARE(recorder.boxes()[1].text, QStringLiteral("Controller 1 antwortet nicht."));
+    }
+
+    // Pulled and plugged in again behind the same link: the next exchange
+    // reopens the port by itself.
+    void replugWorksWithoutRestart()
+    {
+        RecordingMessageBoxes recorder;
+        QVERIFY(OpenPort(QStringLiteral("COM1"), false));
+        m_station->unplug();
+        CommandBuffer lost{1, Command::SetSpeed, 10, 3, 0};
+        QVERIFY(!SendCommand(lost, 2, true, 0));
+        QVERIFY(!m_port->isOpen());
+        QVERIFY(recorder.count() >= 1);
+        QCOMPARE(recorder.last().text, QStringLiteral("Controller 1 antwortet nicht."));
+
+        QVERIFY(m_station->replug());
+        recorder.clear();
+        CommandBuffer back{1, Command::QueryController, 0, Selector::Version, 0};
+        QVERIFY(SendCommand(back, 2, true, 2));
+        QCOMPARE(back.p2, quint8(5));
+        QVERIFY(m_port->isOpen());
+        QCOMPARE(recorder.count(), 0);
+    }
+
+    // The device was missing when the program started and comes later.
+    void deviceAppearingAfterStartIsTaken()
+    {
+        RecordingMessageBoxes recorder;
+        m_station->unplug();
+        QVERIFY(!OpenPort(QStringLiteral("COM1"), false));
+        QVERIFY(m_station->replug());
+        recorder.clear();
+        CommandBuffer buffer{1, Command::QueryController, 0, Selector::Status, 0};
+        QVERIFY(SendCommand(buffer, 2, true, 2));
+        QCOMPARE(recorder.count(), 0);
     }
 
     void missingDeviceIsNoSuchPort()
