@@ -2,12 +2,8 @@
 
 #include "controller/controllersettings.h"
 #include "controller/modulebuffer.h"
-#include "link/clock.h"
 #include "link/frame.h"
-#include "link/portsession.h"
-#include "simulator/memoryport.h"
-#include "simulator/stationcore.h"
-#include "tests/support/recordingboxes.h"
+#include "tests/support/stationrig.h"
 
 #include <QList>
 
@@ -53,41 +49,25 @@ private:
     QList<CommandBuffer> m_sent;
 };
 
-// The virtual command station on "COM1", a clock that only moves when the
-// exchange waits, recorded message boxes, and the dialog's program-wide data
-// and buffer back at their start values.
-struct SettingsRig
+// The shared station rig with the gate in front of its port, and the
+// dialog's program-wide data and buffer back at their start values.
+class SettingsRig : public StationRig
 {
-    ManualClock clock;
-    StationCore station;
-    MemoryPort memoryPort{&station};
-    GatePort port{memoryPort};
-    RecordingMessageBoxes boxes;
-
-    explicit SettingsRig(quint8 controller = 1)
+public:
+    explicit SettingsRig(quint8 controller = 1) : StationRig(controller)
     {
-        setProgramClock(&clock);
-        station.setControllerNumber(controller);
-        port.open(QStringLiteral("/dev/ttyACM0"));
-        setControllerPort(&port);
-        setCurrentPortName(QStringLiteral("COM1"));
+        setControllerPort(&gate);
         controllerSettingsData() = ControllerSettingsData();
         moduleCommandBuffer() = CommandBuffer();
     }
-    ~SettingsRig()
-    {
-        setControllerPort(nullptr);
-        setCurrentPortName(QStringLiteral("NUL"));
-        setProgramClock(nullptr);
-    }
-    SettingsRig(const SettingsRig &) = delete;
-    SettingsRig &operator=(const SettingsRig &) = delete;
 
     void setPins(TrackPins operating, TrackPins programming)
     {
         station.state().operatingPins = operating;
         station.state().programmingPins = programming;
     }
+
+    GatePort gate{port};
 };
 
 inline CommandBuffer query(quint8 controller, quint8 selector)

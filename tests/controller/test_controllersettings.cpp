@@ -15,8 +15,6 @@ private slots:
     void textToPin_data();
     void textToPin();
     void analogInputsRoundTrip();
-    void pinFieldNumber_data();
-    void pinFieldNumber();
 
     void readAsksInOrderAndFillsEveryField();
     void readStatusFlags_data();
@@ -32,8 +30,6 @@ private slots:
     void controllerNumberThatDoesNotFitSendsNothing_data();
     void controllerNumberThatDoesNotFitSendsNothing();
 
-    void checkBoxOnlyWhenAvailableAndAllowed_data();
-    void checkBoxOnlyWhenAvailableAndAllowed();
 };
 
 using namespace ControllerLayout;
@@ -44,7 +40,6 @@ void TestControllerSettings::pinToText_data()
     QTest::addColumn<int>("layout");
     QTest::addColumn<QString>("text");
     QTest::newRow("0 Mega") << 0 << Mega << "n/a";
-    QTest::newRow("0 Uno") << 0 << Uno << "n/a";
     QTest::newRow("0 undefined") << 0 << Undefined << "n/a";
     QTest::newRow("Mega 53") << 53 << Mega << "53";
     QTest::newRow("Mega 54") << 54 << Mega << "A0";
@@ -58,8 +53,6 @@ void TestControllerSettings::pinToText_data()
     QTest::newRow("Uno 16") << 16 << Uno << "16";
     QTest::newRow("Uno 54") << 54 << Uno << "54";
     QTest::newRow("undefined 54") << 54 << Undefined << "54";
-    QTest::newRow("undefined 14") << 14 << Undefined << "14";
-    QTest::newRow("Mega 255") << 255 << Mega << "255";
 }
 
 void TestControllerSettings::pinToText()
@@ -104,23 +97,6 @@ void TestControllerSettings::analogInputsRoundTrip()
         QCOMPARE(PINFormatToNumber(NumberToPINFormat(pin, Uno), Uno), pin);
 }
 
-void TestControllerSettings::pinFieldNumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("pin");
-    QTest::newRow("whole") << "53" << 53;
-    QTest::newRow("blanks") << " 12 " << 12;
-    QTest::newRow("2.5") << "2.5" << 2;
-    QTest::newRow("2,5 in German") << "2,5" << 2;
-}
-
-void TestControllerSettings::pinFieldNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(int, pin);
-    QCOMPARE(int(::pinFieldNumber(text)), pin);
-}
-
 void TestControllerSettings::readAsksInOrderAndFillsEveryField()
 {
     SettingsRig rig(3);
@@ -137,7 +113,7 @@ void TestControllerSettings::readAsksInOrderAndFillsEveryField()
     const QList<CommandBuffer> expected{query(3, Selector::Version), query(3, Selector::Status),
                                         query(3, Selector::OperatingTrackPins),
                                         query(3, Selector::ProgrammingTrackPins)};
-    QCOMPARE(rig.port.sent(), expected);
+    QCOMPARE(rig.gate.sent(), expected);
     QCOMPARE(rig.boxes.count(), 0);
 
     QCOMPARE(GetFirmwareVersion(data), QStringLiteral("5.2.7"));
@@ -205,7 +181,7 @@ void TestControllerSettings::failedReadStopsAndKeepsTheRest()
     rig.station.setLayout(BoardLayout::Uno);
     rig.station.setHardwareStopInput(true, true);
     rig.setPins({4, 10, 14}, {7, 11, 15});
-    rig.port.passOnly(answered);
+    rig.gate.passOnly(answered);
 
     // What an earlier opening left behind.
     ControllerSettingsData before;
@@ -219,8 +195,8 @@ void TestControllerSettings::failedReadStopsAndKeepsTheRest()
     QVERIFY(!GetControllerSettings(data, buffer));
 
     // The failing request is tried twice, nothing after it is asked.
-    QCOMPARE(rig.port.sent().size(), answered + 2);
-    QCOMPARE(rig.port.sent().constLast(), rig.port.sent().at(answered));
+    QCOMPARE(rig.gate.sent().size(), answered + 2);
+    QCOMPARE(rig.gate.sent().constLast(), rig.gate.sent().at(answered));
     QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("Controller 1 antwortet nicht.")});
 
     QCOMPARE(data.FirmwareMajor, answered > 0 ? 6 : 1);
@@ -229,7 +205,7 @@ void TestControllerSettings::failedReadStopsAndKeepsTheRest()
     QCOMPARE(data.OperationPin, answered > 2 ? 4 : 30);
     QCOMPARE(data.ProgrammingPin, 31);
     // The buffer still holds the request that got no answer.
-    QCOMPARE(buffer, rig.port.sent().constLast());
+    QCOMPARE(buffer, rig.gate.sent().constLast());
 }
 
 void TestControllerSettings::readInSimulationModeSendsNothing()
@@ -240,7 +216,7 @@ void TestControllerSettings::readInSimulationModeSendsNothing()
     data.ControllerID = 1;
     CommandBuffer buffer;
     QVERIFY(!GetControllerSettings(data, buffer));
-    QVERIFY(rig.port.sent().isEmpty());
+    QVERIFY(rig.gate.sent().isEmpty());
     QCOMPARE(rig.boxes.count(), 0);
 }
 
@@ -282,7 +258,7 @@ void TestControllerSettings::writeSendsInOrder()
     expected << setParameter(7, Parameter::OperatingTrackPins, 4, 12)
              << setParameter(7, Parameter::ProgrammingTrackPins, 6, 13)
              << setParameter(7, Parameter::MonitoringPins, 54, 61);
-    QCOMPARE(rig.port.sent(), expected);
+    QCOMPARE(rig.gate.sent(), expected);
     QCOMPARE(rig.boxes.count(), 0);
 
     const StationState &state = rig.station.state();
@@ -308,7 +284,7 @@ void TestControllerSettings::writeReportsUnansweredWrites()
 
     SettingsRig rig;
     rig.station.setHardwareStopInput(true, false);
-    rig.port.passOnly(answered);
+    rig.gate.passOnly(answered);
     ControllerSettingsData data;
     data.ControllerID = 1;
     data.HWNotstopAvailable = true;
@@ -318,7 +294,7 @@ void TestControllerSettings::writeReportsUnansweredWrites()
 
     // Every write is tried, twice when it goes unanswered.
     QList<quint8> parameters;
-    for (const CommandBuffer &request : rig.port.sent())
+    for (const CommandBuffer &request : rig.gate.sent())
         parameters << request.p2;
     QList<quint8> expected;
     const QList<quint8> order{Parameter::HardwareStopInput, Parameter::OperatingTrackPins,
@@ -349,28 +325,7 @@ void TestControllerSettings::controllerNumberThatDoesNotFitSendsNothing()
     CommandBuffer buffer;
     QVERIFY(!GetControllerSettings(data, buffer));
     QVERIFY(!SetControllerSettings(data, buffer));
-    QVERIFY(rig.port.sent().isEmpty());
-}
-
-void TestControllerSettings::checkBoxOnlyWhenAvailableAndAllowed_data()
-{
-    QTest::addColumn<bool>("available");
-    QTest::addColumn<bool>("allow");
-    QTest::addColumn<bool>("offered");
-    QTest::newRow("available, not allowed") << true << false << true;
-    QTest::newRow("available, allowed") << true << true << false;
-    QTest::newRow("not available") << false << false << false;
-}
-
-void TestControllerSettings::checkBoxOnlyWhenAvailableAndAllowed()
-{
-    QFETCH(bool, available);
-    QFETCH(bool, allow);
-    QFETCH(bool, offered);
-    ControllerSettingsData data;
-    data.HWNotstopAvailable = available;
-    data.AllowHWNotstop = allow;
-    QCOMPARE(offersHWNotstopCheckBox(data), offered);
+    QVERIFY(rig.gate.sent().isEmpty());
 }
 
 KZ_TEST_MAIN(TestControllerSettings)

@@ -79,7 +79,7 @@ void TestKzControllerSettingsVL::startEditing(SettingsRig &rig, const Opened &op
     opened.button("cmdChangeSettings")->click();
     QVERIFY(opened.dialog->isEditing());
     rig.boxes.clear();
-    rig.port.clearSent();
+    rig.gate.clearSent();
 }
 
 QStringList TestKzControllerSettingsVL::pinTexts(const Opened &opened)
@@ -131,7 +131,7 @@ void TestKzControllerSettingsVL::captionCarriesTheNumberOncePerOpening()
     QCOMPARE(opened.dialog->windowTitle(),
              QStringLiteral("Controller-Einstellungen (Controller 12)"));
     // Each showing reads the controller anew.
-    QCOMPARE(rig.port.sent().size(), 8);
+    QCOMPARE(rig.gate.sent().size(), 8);
 }
 
 void TestKzControllerSettingsVL::optionsOverwrittenOnLoadingShowNotAvailable()
@@ -192,7 +192,7 @@ void TestKzControllerSettingsVL::warningBeforeChanging()
         QCOMPARE(opened.button("cmdCancel")->geometry(), rightPlace);
     }
     QVERIFY(opened.dialog->isVisible());
-    QCOMPARE(rig.port.sent().size(), 4);
+    QCOMPARE(rig.gate.sent().size(), 4);
 }
 
 void TestKzControllerSettingsVL::okSendsTheFieldsBack_data()
@@ -229,7 +229,7 @@ void TestKzControllerSettingsVL::okSendsTheFieldsBack()
         setParameter(2, Parameter::OperatingTrackPins, quint8(sentPin), 12),
         setParameter(2, Parameter::ProgrammingTrackPins, 6, 13),
         setParameter(2, Parameter::MonitoringPins, quint8(sentMonitoringA), 61)};
-    QCOMPARE(rig.port.sent(), expected);
+    QCOMPARE(rig.gate.sent(), expected);
 
     QCOMPARE(rig.boxes.count(), 1);
     QCOMPARE(rig.boxes.last().icon, BoxIcon::Information);
@@ -260,14 +260,14 @@ void TestKzControllerSettingsVL::unoSixteenMustBeTypedAsA2()
                  QStringLiteral("Der Port für die Überwachung im Programmiermodus ist nicht im "
                                 "gültigen Bereich")),
              qPrintable(rig.boxes.last().text));
-    QVERIFY(rig.port.sent().isEmpty());
+    QVERIFY(rig.gate.sent().isEmpty());
     QVERIFY(opened.dialog->isVisible());
     QVERIFY(opened.dialog->isEditing());
 
     rig.boxes.clear();
     opened.field("txtSensingChannelBPin")->setText(QStringLiteral("A2"));
     opened.button("cmdOK")->click();
-    QCOMPARE(rig.port.sent().constLast(), setParameter(1, Parameter::MonitoringPins, 15, 16));
+    QCOMPARE(rig.gate.sent().constLast(), setParameter(1, Parameter::MonitoringPins, 15, 16));
     QVERIFY(!opened.dialog->isVisible());
 }
 
@@ -280,8 +280,8 @@ void TestKzControllerSettingsVL::statusInputOnIsKeptWithNotAvailable()
     QVERIFY(opened.label("lblNotstopNotAvailable")->isVisible());
     startEditing(rig, opened);
     opened.button("cmdOK")->click();
-    QVERIFY(!rig.port.sent().isEmpty());
-    QCOMPARE(rig.port.sent().constFirst(), setParameter(1, Parameter::HardwareStopInput, 1, 0));
+    QVERIFY(!rig.gate.sent().isEmpty());
+    QCOMPARE(rig.gate.sent().constFirst(), setParameter(1, Parameter::HardwareStopInput, 1, 0));
     QVERIFY(rig.station.state().hardwareStopOn);
 }
 
@@ -301,11 +301,11 @@ void TestKzControllerSettingsVL::closeAndCancelSendNothing()
         startEditing(rig, opened);
         opened.field("txtOperationPin")->setText(QStringLiteral("9"));
     }
-    rig.port.clearSent();
+    rig.gate.clearSent();
     opened.button(editing ? "cmdCancel" : "cmdClose")->click();
     QVERIFY(!opened.dialog->isVisible());
     QCOMPARE(opened.dialog->result(), int(QDialog::Rejected));
-    QVERIFY(rig.port.sent().isEmpty());
+    QVERIFY(rig.gate.sent().isEmpty());
     QCOMPARE(rig.station.state().operatingPins.output, 3);
 }
 
@@ -337,10 +337,10 @@ void TestKzControllerSettingsVL::unansweredWritesKeepTheDialogOpen()
     startEditing(rig, opened);
     opened.field("txtOperationPin")->setText(QStringLiteral("8"));
 
-    rig.port.passOnly(1);
+    rig.gate.passOnly(1);
     opened.button("cmdOK")->click();
     // Every write was tried; the user is told it did not (all) work.
-    QCOMPARE(rig.port.sent().size(), 1 + 2 + 2);
+    QCOMPARE(rig.gate.sent().size(), 1 + 2 + 2);
     QCOMPARE(rig.boxes.count(), 3);
     QCOMPARE(rig.boxes.last().icon, BoxIcon::Warning);
     QCOMPARE(rig.boxes.last().text, kzControllerSettingsVL::notSavedText());
@@ -350,11 +350,11 @@ void TestKzControllerSettingsVL::unansweredWritesKeepTheDialogOpen()
     QCOMPARE(opened.field("txtOperationPin")->text(), QStringLiteral("8"));
 
     // The line is back: OK again stores everything.
-    rig.port.passOnly(-1);
+    rig.gate.passOnly(-1);
     rig.boxes.clear();
-    rig.port.clearSent();
+    rig.gate.clearSent();
     opened.button("cmdOK")->click();
-    QCOMPARE(rig.port.sent().size(), 3);
+    QCOMPARE(rig.gate.sent().size(), 3);
     QCOMPARE(rig.boxes.texts(), QStringList{kzControllerSettingsVL::savedText()});
     QVERIFY(!opened.dialog->isVisible());
     QCOMPARE(rig.station.state().operatingPins.output, 8);
@@ -370,7 +370,7 @@ void TestKzControllerSettingsVL::undefinedLayoutSendsNothing()
     opened.field("txtSensingChannelAPin")->setText(QStringLiteral("A0"));
     opened.field("txtSensingChannelBPin")->setText(QStringLiteral("A1"));
     opened.button("cmdOK")->click();
-    QVERIFY(rig.port.sent().isEmpty());
+    QVERIFY(rig.gate.sent().isEmpty());
     QCOMPARE(rig.boxes.texts(), QStringList{kzControllerSettingsVL::undefinedLayoutText()});
     QCOMPARE(rig.boxes.last().icon, BoxIcon::Warning);
     QVERIFY(opened.dialog->isVisible());
