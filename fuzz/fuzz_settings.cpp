@@ -1,0 +1,114 @@
+// The settings read back from a store that was edited by hand: arbitrary
+// bytes as the settings file, then every key the program reads, and the port
+// name and device mapping built on them.
+//
+// Input: the whole file.
+//
+// What must hold for every file:
+// - reading never fails and a missing or empty value gives the default;
+// - a port name gives a port number from 0 to 99;
+// - every port number from 1 to 24 stands for a device, either the mapped
+//   one (trimmed) or the default one; other numbers stand for none.
+
+#include "fuzzinput.h"
+
+#include "common/settings.h"
+#include "link/portsession.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+QString settingsFile;
+
+// The store notices a changed file by its time stamp and size; every input
+// gets a time stamp of its own, so that the last file is always the one read.
+void writeSettingsFile(const QByteArray &content)
+{
+    static qint64 stamp = 1'000'000'000;
+    QFile file(settingsFile);
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+    file.close();
+    ++stamp;
+    const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+    FUZZ_CHECK(::utimensat(AT_FDCWD, QFile::encodeName(settingsFile).constData(), times, 0) == 0);
+}
+
+void checkPortName(const QString &name)
+{
+    const int number = portNumberFromName(name);
+    FUZZ_CHECK(number >= 0 && number <= 99);
+    const QString device = devicePathForPortNumber(number);
+    if (number < 1)
+        FUZZ_CHECK(device.isEmpty());
+    else if (number <= 24)
+        FUZZ_CHECK(!device.isEmpty());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    static QTemporaryDir configDir;
+    FUZZ_CHECK(configDir.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir.path()));
+    static QCoreApplication app(*argc, *argv);
+    settingsFile = QDir(configDir.path()).filePath(QStringLiteral("Brenholt EDV-Beratung.conf"));
+
+    // The store must read each new file, not a cached earlier one.
+    writeSettingsFile("[Velantor]\nSignalOutputTo=COM3\n");
+    FUZZ_CHECK(sysGetSetting(QStringLiteral("SignalOutputTo"), QString(), SettingsSection)
+               == QStringLiteral("COM3"));
+    writeSettingsFile("[Velantor]\nSignalOutputTo=COM4\n");
+    FUZZ_CHECK(sysGetSetting(QStringLiteral("SignalOutputTo"), QString(), SettingsSection)
+               == QStringLiteral("COM4"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzInput in(data, size);
+    writeSettingsFile(in.rest());
+
+    const QString portName =
+        sysGetSetting(QStringLiteral("SignalOutputTo"), QStringLiteral("NUL"), SettingsSection);
+    FUZZ_CHECK(!portName.isEmpty());
+    checkPortName(portName);
+    checkPortName(portName.trimmed());
+
+    for (int panel = 0; panel < 4; ++panel) {
+        const QString suffix = QStringLiteral("0") + QString::number(panel);
+        const QString loco =
+            sysGetSetting(QStringLiteral("Slider") + suffix, QStringLiteral("x"), SettingsSection);
+        FUZZ_CHECK(!loco.isEmpty());
+        const QString decoder = sysGetSetting(QStringLiteral("AccessoryAdress") + suffix,
+                                              QStringLiteral("x"), SettingsSection);
+        FUZZ_CHECK(!decoder.isEmpty());
+    }
+    const QString autoConfig =
+        sysGetSetting(QStringLiteral("AutoConfig"), QStringLiteral("1"), SettingsSection);
+    FUZZ_CHECK(!autoConfig.isEmpty());
+
+    for (int number = -1; number <= 26; ++number) {
+        const QString device = devicePathForPortNumber(number);
+        if (number < 1 || number > 24) {
+            const QString mapped = sysGetSetting(QStringLiteral("COM") + QString::number(number),
+                                                 QString(), PortsSection);
+            FUZZ_CHECK(number < 1 ? device.isEmpty() : device == mapped.trimmed());
+            continue;
+        }
+        FUZZ_CHECK(!device.isEmpty());
+        const QString mapped =
+            sysGetSetting(QStringLiteral("COM") + QString::number(number), QString(), PortsSection);
+        FUZZ_CHECK(device == (mapped.trimmed().isEmpty() ? defaultDevicePath(number)
+                                                          : mapped.trimmed()));
+    }
+    return 0;
+}
