@@ -23,11 +23,12 @@ velantor_install_packages() {
         "${missing[@]}"
 }
 
-# Configures and builds into $1 (default: build/ in the source tree).
+# Configures and builds into $1 (default: build/ in the source tree); further
+# arguments go to cmake's configure step.
 velantor_build() {
     local source_dir build_dir
     source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
     build_dir="${1:-$source_dir/build}"
-    cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}" >/dev/null
     cmake --build "$build_dir" -j"$(nproc)"
 }
