@@ -1,0 +1,165 @@
+#pragma once
+
+#include "link/frame.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AccessoryPanel;
+class CircuitLamp;
+class ControllerPort;
+class LocoPanel;
+class QAction;
+class QDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolBar;
+class QUrl;
+
+// The main window: the controller row, the control frame with four loco
+// panels, four accessory panels and track power, the tool bar and the status
+// bar. It owns the command buffer through which all its exchanges run.
+class kzVelantor final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    static constexpr int PanelCount = 4;
+
+    // Installs port as the controller port; without one the window creates
+    // (and owns) a serial port.
+    explicit kzVelantor(ControllerPort *port = nullptr, QWidget *parent = nullptr);
+    ~kzVelantor() override;
+
+    // Everything before the window is first shown: the status bar, the port
+    // from the settings (opened unless "NUL") and, when showSplash, the about
+    // window for two seconds.
+    void startUp(bool showSplash = true);
+
+    // How the window shows its modal dialogs; tests replace the exec().
+    using ModalRunner = std::function<int(QDialog *)>;
+    void setModalRunner(ModalRunner runner);
+    // How the manual is handed to the desktop; tests replace it.
+    using DocumentOpener = std::function<bool(const QUrl &)>;
+    void setDocumentOpener(DocumentOpener opener);
+    // The directory searched for the manual (the program's own by default).
+    void setProgramDirectory(const QString &directory);
+    QString manualPath() const;
+
+    // Fills the loco and decoder-id boxes of all panels from the settings and
+    // shows each loco's speed steps.
+    void LoadPanelSettings();
+    // Asks the controller for the speed steps of panel's loco.
+    void ShowSpeedSteps(int panel);
+    // Fills panel's loco number list from the controller's loco list.
+    void FillLocoNumberList(int panel);
+    // Asks for track power and shows it in the lamps; true when it is on.
+    // Without an answer both lamps go dark and the answer is false.
+    bool GetLoadCircuitState();
+    void ShowCommunicationError();
+    void ShowBoardLayout();
+    bool CheckFirmwareVersion(int major, int minor, int build);
+    void SwitchAccessoryPort(const QString &decoderIdText, int port, bool on);
+
+    // Controls, for the tests and the picture tool.
+    QToolBar *Toolbar1() const { return m_toolBar; }
+    QAction *toolBarAction(const QString &key) const;
+    QLineEdit *txtControllerNr() const { return m_controllerNr; }
+    QPushButton *btnCheck() const { return m_check; }
+    QPushButton *cmdControllerSettings() const { return m_controllerSettings; }
+    QLabel *lblStatus() const { return m_status; }
+    QFrame *ControllerFrame() const { return m_controlFrame; }
+    QLabel *lblHinweis() const { return m_hint; }
+    QPushButton *btnGlobalStop() const { return m_globalStop; }
+    QPushButton *btnProgrammedLocos() const { return m_programmedLocos; }
+    QPushButton *btnLoadCircuit() const { return m_loadCircuit; }
+    CircuitLamp *shpCircuitOn() const { return m_circuitOn; }
+    CircuitLamp *shpCircuitOff() const { return m_circuitOff; }
+    LocoPanel *locoPanel(int index) const { return m_locoPanels.at(index); }
+    AccessoryPanel *accessoryPanel(int index) const { return m_accessoryPanels.at(index); }
+    QLabel *statusPanel(const QString &key) const;
+    bool suppressSpeedCommand() const { return m_suppressSpeedCommand; }
+
+public slots:
+    void checkController();
+    void switchLoadCircuit();
+    void stopAllLocos();
+    void showOptions();
+    void showHelp();
+    void showInfo();
+    void showLocoList();
+    void showControllerSettings();
+    // The port panel names the current port, or "Simulation".
+    void refreshPortPanel();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    enum class TrackPower { Unknown, Off, On };
+
+    void buildToolBar();
+    QFrame *buildControllerRow(QWidget *parent);
+    QWidget *buildControlArea(QWidget *parent);
+    void buildStatusBar();
+    void connectPanels();
+
+    void dispatchToolBar(const QString &key);
+    int runModal(QDialog *dialog);
+    void setStatus(const QColor &colour, const QString &text);
+    void setControlFrameVisible(bool visible);
+    void savePanelSettings();
+    TrackPower queryTrackPower();
+
+    // The controller byte from the controller number box; refused with a
+    // message (and nothing) when it does not fit.
+    std::optional<quint8> controllerNumber();
+    std::optional<int> locoNumber(int panel);
+    // Fills the command buffer and runs the exchange.
+    bool exchange(quint8 controller, quint8 command, quint8 p1, quint8 p2, quint8 p3);
+    // Sends a command for panel's loco; nothing when the numbers are refused,
+    // else whether the controller answered.
+    std::optional<bool> sendLocoCommand(int panel, quint8 command, quint8 p1);
+
+    void changeSlider(int panel, int value);
+    void clickDirection(int panel, bool pressed);
+    void clickLight(int panel, bool pressed);
+    void clickFunctionKey(int panel, const QString &key, bool pressed);
+    void clickStop(int panel);
+
+    std::unique_ptr<ControllerPort> m_ownedPort;
+    CommandBuffer m_buffer;
+    bool m_suppressSpeedCommand = false;
+    std::array<int, PanelCount> m_lastSliderValue{};
+    ModalRunner m_modalRunner;
+    DocumentOpener m_documentOpener;
+    QString m_programDirectory;
+
+    QToolBar *m_toolBar = nullptr;
+    QLineEdit *m_controllerNr = nullptr;
+    QPushButton *m_check = nullptr;
+    QPushButton *m_controllerSettings = nullptr;
+    QLabel *m_status = nullptr;
+    QFrame *m_controlFrame = nullptr;
+    QLabel *m_hint = nullptr;
+    QPushButton *m_globalStop = nullptr;
+    QPushButton *m_programmedLocos = nullptr;
+    QPushButton *m_loadCircuit = nullptr;
+    CircuitLamp *m_circuitOn = nullptr;
+    CircuitLamp *m_circuitOff = nullptr;
+    std::array<LocoPanel *, PanelCount> m_locoPanels{};
+    std::array<AccessoryPanel *, PanelCount> m_accessoryPanels{};
+    QLabel *m_pnlInfo = nullptr;
+    QLabel *m_pnlComPort = nullptr;
+    QLabel *m_pnlBoardLayout = nullptr;
+};

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QList>
+
+class QLabel;
+class QPushButton;
+class QSlider;
+class QToolButton;
+
+// The loco number box: an editable combo box that tells when its list is
+// about to open and when the user leaves it.
+class LocoNumberBox final : public QComboBox
+{
+    Q_OBJECT
+
+public:
+    explicit LocoNumberBox(QWidget *parent = nullptr);
+
+    void showPopup() override;
+
+signals:
+    // Before the list opens, so that it can still be filled.
+    void dropDown();
+    // The focus went to another control of the window (not to the list, a
+    // message box or another program).
+    void focusLost();
+
+protected:
+    void focusOutEvent(QFocusEvent *event) override;
+};
+
+// The twelve function keys "F1" to "F12" as toggle buttons; each button's
+// key is its caption.
+class FunctionKeyBar final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit FunctionKeyBar(QWidget *parent = nullptr);
+
+    QToolButton *button(const QString &key) const;
+    const QList<QToolButton *> &buttons() const { return m_buttons; }
+
+signals:
+    // A key was clicked; pressed is its state after the click.
+    void buttonClicked(const QString &key, bool pressed);
+
+private:
+    QList<QToolButton *> m_buttons;
+};
+
+// One loco panel ("Lok-Steuerung"). It only shows; the main window sends.
+class LocoPanel final : public QGroupBox
+{
+    Q_OBJECT
+
+public:
+    LocoPanel(int index, QWidget *parent = nullptr);
+
+    int index() const { return m_index; }
+
+    LocoNumberBox *kzSliderNo() const { return m_sliderNo; }
+    QLabel *lblFahrstufen() const { return m_speedSteps; }
+    QPushButton *btnStop() const { return m_stop; }
+    QLabel *lblSliderValue() const { return m_sliderValue; }
+    QSlider *kzSlider() const { return m_slider; }
+    QPushButton *chkLight() const { return m_light; }
+    FunctionKeyBar *tlbFunctionKeys() const { return m_functions; }
+    QToolButton *kzDirection() const { return m_direction; }
+
+    // Percentage label and tool-tip for the slider value; the direction and
+    // loco number can be changed only at the stop position.
+    void showSliderValue(int value);
+
+private:
+    void showDirection(bool up);
+    void showLight(bool on);
+
+    int m_index;
+    LocoNumberBox *m_sliderNo;
+    QLabel *m_speedSteps;
+    QPushButton *m_stop;
+    QLabel *m_sliderValue;
+    QSlider *m_slider;
+    QPushButton *m_light;
+    FunctionKeyBar *m_functions;
+    QToolButton *m_direction;
+};
