@@ -1,0 +1,945 @@
+#include "about/kzinfo.h"
+#include "common/program.h"
+#include "common/settings.h"
+#include "controller/kzcontrollersettingsvl.h"
+#include "dashboard/accessorypanel.h"
+#include "dashboard/dashboardlogic.h"
+#include "dashboard/kzoptions.h"
+#include "dashboard/kzvelantor.h"
+#include "dashboard/locopanel.h"
+#include "dashboard/pictures.h"
+#include "link/commands.h"
+#include "locolist/kzlocolist.h"
+#include "tests/support/stationrig.h"
+#include "tests/support/testmain.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+using Requests = QList<CommandBuffer>;
+
+namespace {
+
+CommandBuffer frame(quint8 controller, quint8 command, quint8 p1, quint8 p2, quint8 p3)
+{
+    return {controller, command, p1, p2, p3};
+}
+
+CommandBuffer statusQuery(quint8 controller = 1)
+{
+    return frame(controller, Command::QueryController, 0, Selector::Status, 0);
+}
+
+QColor textColour(const QLabel *label)
+{
+    return label->palette().color(QPalette::WindowText);
+}
+
+} // namespace
+
+// The main window against the virtual command station in memory.
+class TestKzVelantor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void successfulCheckSendsItsFramesInOrder();
+    void checkLoadsThePanelSettings();
+    void controllerNotFound();
+    void versionMismatch_data();
+    void versionMismatch();
+    void versionQueryWithoutReplyIsACommunicationError();
+    void statusQueryWithoutReply();
+    void checkNumberRange_data();
+    void checkNumberRange();
+    void checkInSimulationMode();
+
+    void sliderSendsSpeed_data();
+    void sliderSendsSpeed();
+    void dragSendsOnlyWhereTheKnobIsLetGo();
+    void panelStopSendsOneCommand();
+    void globalStopSendsOneCommand();
+    void lightAndFunctionKeys();
+    void directionToggle();
+    void refusedNumbersSendNothing_data();
+    void refusedNumbersSendNothing();
+    void speedStepsOnLeavingTheLocoNumber();
+    void locoListWalk();
+    void locoListWalkEndsWithoutReply();
+
+    void accessoryPorts_data();
+    void accessoryPorts();
+    void accessoryValidationChecksEveryPanel();
+
+    void trackPowerSwitch_data();
+    void trackPowerSwitch();
+    void trackPowerWithoutReplySwitchesNothing();
+
+    void closingAsksAboutTrackPower_data();
+    void closingAsksAboutTrackPower();
+    void closingInSimulationMode();
+    void closingRefusedByInvalidDecoderId();
+
+    void startUp_data();
+    void startUp();
+    void splashAndAboutBox();
+    void optionsAskForANewCheck();
+    void helpWithoutManual();
+    void helpOpensTheManual();
+    void otherWindowsGetTheControllerNumber();
+    void enterAndMnemonicsStartTheCheck();
+    void everyInputHasAnAccessibleName();
+
+private:
+    // A window shown offscreen, with controller number 1 typed in.
+    kzVelantor &window();
+    // The window after a successful check, with the log cleared.
+    kzVelantor &checkedWindow();
+    void closeWindow();
+
+    std::unique_ptr<StationRig> m_rig;
+    std::unique_ptr<kzVelantor> m_window;
+    QList<QDialog *> m_dialogs;
+    QStringList m_dialogTypes;
+};
+
+void TestKzVelantor::init()
+{
+    m_rig = std::make_unique<StationRig>(1);
+    m_dialogTypes.clear();
+    for (int i = 0; i < 4; ++i) {
+        sysSaveSetting(locoPanelKey(i), QString(), SettingsSection);
+        sysSaveSetting(accessoryPanelKey(i), QString(), SettingsSection);
+    }
+    sysSaveSetting(PortSettingKey, QString(), SettingsSection);
+}
+
+void TestKzVelantor::cleanup()
+{
+    m_window.reset();
+    m_rig.reset();
+}
+
+kzVelantor &TestKzVelantor::window()
+{
+    if (!m_window) {
+        m_window = std::make_unique<kzVelantor>(&m_rig->port);
+        m_window->setModalRunner([this](QDialog *dialog) {
+            m_dialogTypes.append(QString::fromLatin1(dialog->metaObject()->className()));
+            return int(QDialog::Rejected);
+        });
+        m_window->setDocumentOpener([](const QUrl &) { return true; });
+        m_window->txtControllerNr()->setText(QStringLiteral("1"));
+        m_window->show();
+    }
+    return *m_window;
+}
+
+kzVelantor &TestKzVelantor::checkedWindow()
+{
+    kzVelantor &w = window();
+    w.btnCheck()->click();
+    [&] { QVERIFY(w.ControllerFrame()->isVisible()); }();
+    m_rig->takeRequests();
+    m_rig->boxes.clear();
+    return w;
+}
+
+void TestKzVelantor::closeWindow()
+{
+    QVERIFY(m_window->close());
+}
+
+// --- the controller check --------------------------------------------------
+
+void TestKzVelantor::successfulCheckSendsItsFramesInOrder()
+{
+    m_rig->station.setFirmware(5, 2, 3);
+    m_rig->station.setLayout(BoardLayout::Uno);
+    m_rig->station.setTrackOutput(TrackOutput::PowerOn);
+    kzVelantor &w = window();
+    QVERIFY(!w.ControllerFrame()->isVisible());
+    QVERIFY(w.lblHinweis()->isVisible());
+
+    w.btnCheck()->click();
+
+    const Requests expected{
+        statusQuery(),
+        frame(1, Command::QueryController, 0, Selector::Version, 0),
+        frame(1, Command::ReadLocoEntry, 0, 1, 0),
+        frame(1, Command::ReadLocoEntry, 0, 2, 0),
+        frame(1, Command::ReadLocoEntry, 0, 3, 0),
+        frame(1, Command::ReadLocoEntry, 0, 4, 0),
+        statusQuery(),
+        statusQuery(),
+    };
+    QCOMPARE(m_rig->takeRequests(), expected);
+    QCOMPARE(w.lblStatus()->text(), QStringLiteral("OK (Firmware 5.2.3) "));
+    QCOMPARE(textColour(w.lblStatus()), StatusColour::Success);
+    QVERIFY(w.ControllerFrame()->isVisible());
+    QVERIFY(!w.lblHinweis()->isVisible());
+    QVERIFY(w.cmdControllerSettings()->isEnabled());
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlBoardLayout"))->text(), QStringLiteral("Uno"));
+    QCOMPARE(w.shpCircuitOn()->colour(), StatusColour::Success);
+    QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
+    QCOMPARE(m_rig->boxes.count(), 0);
+}
+
+void TestKzVelantor::checkLoadsThePanelSettings()
+{
+    m_rig->station.setLocos({{300, LocoFlags::Steps126}, {10239, LocoFlags::Steps14}});
+    sysSaveSetting(locoPanelKey(0), QStringLiteral("300"), SettingsSection);
+    sysSaveSetting(locoPanelKey(1), QStringLiteral("10239"), SettingsSection);
+    sysSaveSetting(accessoryPanelKey(3), QStringLiteral("511"), SettingsSection);
+    kzVelantor &w = window();
+
+    w.btnCheck()->click();
+
+    const Requests requests = m_rig->takeRequests();
+    QCOMPARE(requests.at(2), frame(1, Command::ReadLocoEntry, 0, 44, 1));
+    QCOMPARE(requests.at(3), frame(1, Command::ReadLocoEntry, 0, 255, 39));
+    QCOMPARE(w.locoPanel(0)->kzSliderNo()->currentText(), QStringLiteral("300"));
+    QCOMPARE(w.locoPanel(0)->lblFahrstufen()->text(), QStringLiteral("126 FS"));
+    QCOMPARE(w.locoPanel(1)->lblFahrstufen()->text(), QStringLiteral("14 FS"));
+    QCOMPARE(w.locoPanel(2)->lblFahrstufen()->text(), QStringLiteral("n.v."));
+    QCOMPARE(w.locoPanel(3)->kzSliderNo()->currentText(), QStringLiteral("4"));
+    QCOMPARE(w.accessoryPanel(3)->kzAccessory()->text(), QStringLiteral("511"));
+    QCOMPARE(w.accessoryPanel(0)->kzAccessory()->text(), QStringLiteral("1"));
+}
+
+void TestKzVelantor::controllerNotFound()
+{
+    kzVelantor &w = checkedWindow();
+    w.txtControllerNr()->setText(QStringLiteral("7"));
+
+    w.btnCheck()->click();
+
+    // The station sends a status query for another number back unchanged.
+    QCOMPARE(m_rig->takeRequests(), Requests{statusQuery(7)});
+    QCOMPARE(w.lblStatus()->text(), QStringLiteral("Controller 7 nicht gefunden"));
+    QCOMPARE(textColour(w.lblStatus()), StatusColour::Failure);
+    QVERIFY(!w.ControllerFrame()->isVisible());
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+}
+
+void TestKzVelantor::versionMismatch_data()
+{
+    QTest::addColumn<int>("minor");
+    QTest::addColumn<int>("build");
+    QTest::addColumn<QString>("lastLine");
+    QTest::newRow("older firmware") << 1 << 20
+                                    << "Bitte aktualisieren Sie die Firmware des Controllers.";
+    QTest::newRow("newer firmware") << 3 << 0 << "Bitte aktualisieren Sie die Velantor-Software";
+}
+
+void TestKzVelantor::versionMismatch()
+{
+    QFETCH(int, minor);
+    QFETCH(int, build);
+    QFETCH(QString, lastLine);
+    kzVelantor &w = checkedWindow();
+    m_rig->station.setFirmware(5, quint8(minor), quint8(build));
+
+    w.btnCheck()->click();
+
+    QCOMPARE(m_rig->takeRequests().size(), 2);
+    QCOMPARE(m_rig->boxes.count(), 1);
+    const MessageBoxRequest &box = m_rig->boxes.last();
+    QCOMPARE(box.caption, QStringLiteral("TALVIRO Velantor Versionskontrolle"));
+    QCOMPARE(box.icon, BoxIcon::Warning);
+    QVERIFY(box.text.startsWith(QStringLiteral("Version Velantor: \t5.2.16\r\nVersion Firmware: \t\t5.")
+                                + QString::number(minor) + u'.' + QString::number(build)
+                                + QStringLiteral("\r\n\r\n") + lastLine + QStringLiteral("\r\n")));
+    QCOMPARE(w.lblStatus()->text(), versionProblemText());
+    QCOMPARE(textColour(w.lblStatus()), StatusColour::Failure);
+    // The frame keeps what it had; the settings button stays off.
+    QVERIFY(w.ControllerFrame()->isVisible());
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlBoardLayout"))->text(), QStringLiteral("unbekannt"));
+}
+
+void TestKzVelantor::versionQueryWithoutReplyIsACommunicationError()
+{
+    kzVelantor &w = window();
+    // The status query is answered; from the version query on nothing is.
+    m_rig->station.setLogObserver([this](const LogEntry &entry) {
+        if (entry.direction == LogEntry::Sent && m_rig->station.faults().isEmpty())
+            m_rig->station.addFault(Fault::noReply(Fault::Always));
+    });
+
+    w.btnCheck()->click();
+
+    const Requests requests = m_rig->takeRequests();
+    QCOMPARE(requests.size(), 3); // status, version twice
+    QCOMPARE(m_rig->boxes.texts(), QStringList{QStringLiteral("Controller 1 antwortet nicht.")});
+    QCOMPARE(w.lblStatus()->text(), StatusText::CommunicationError);
+    QCOMPARE(textColour(w.lblStatus()), StatusColour::Failure);
+    QVERIFY(!w.ControllerFrame()->isVisible());
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+}
+
+void TestKzVelantor::statusQueryWithoutReply()
+{
+    kzVelantor &w = checkedWindow();
+    m_rig->station.addFault(Fault::noReply(Fault::Always));
+
+    w.btnCheck()->click();
+
+    QCOMPARE(m_rig->takeRequests(), (Requests{statusQuery(), statusQuery()}));
+    QCOMPARE(m_rig->boxes.count(), 1);
+    QCOMPARE(m_rig->boxes.last().buttons, BoxButtons::RetryCancel);
+    QCOMPARE(w.lblStatus()->text(), StatusText::CommunicationError);
+    QVERIFY(w.ControllerFrame()->isVisible()); // unchanged
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+}
+
+void TestKzVelantor::checkNumberRange_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("controller"); // -1: refused without an exchange
+    // The box takes three characters; longer texts are the plain logic's.
+    QTest::newRow("251") << "251" << -1;
+    QTest::newRow("-1") << "-1" << -1;
+    QTest::newRow("250") << "250" << 250;
+    QTest::newRow("letters check 0") << "ab" << 0;
+    QTest::newRow(".4 checks 0") << ".4" << 0;
+    QTest::newRow("2.5 checks 2") << "2.5" << 2;
+}
+
+void TestKzVelantor::checkNumberRange()
+{
+    QFETCH(QString, text);
+    QFETCH(int, controller);
+    kzVelantor &w = checkedWindow();
+    if (controller >= 0)
+        m_rig->station.setControllerNumber(quint8(controller));
+    w.statusPanel(QStringLiteral("pnlBoardLayout"))->setText(QStringLiteral("Mega"));
+    const QString statusBefore = w.lblStatus()->text();
+    w.txtControllerNr()->setText(text);
+
+    w.btnCheck()->click();
+
+    const Requests requests = m_rig->takeRequests();
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlBoardLayout"))->text(),
+             controller < 0 ? QStringLiteral("unbekannt") : QStringLiteral("Mega"));
+    if (controller < 0) {
+        QVERIFY(requests.isEmpty());
+        QVERIFY(!w.ControllerFrame()->isVisible());
+        QCOMPARE(w.lblStatus()->text(), statusBefore);
+        QVERIFY(!w.cmdControllerSettings()->isEnabled());
+    } else {
+        QCOMPARE(requests.first(), statusQuery(quint8(controller)));
+        QCOMPARE(requests.size(), 8);
+        QVERIFY(w.ControllerFrame()->isVisible());
+    }
+    QCOMPARE(m_rig->boxes.count(), 0);
+}
+
+void TestKzVelantor::checkInSimulationMode()
+{
+    setCurrentPortName(QStringLiteral("NUL"));
+    kzVelantor &w = window();
+    const qint64 before = m_rig->clock.nowMs();
+
+    w.btnCheck()->click();
+
+    QVERIFY(m_rig->clock.nowMs() - before >= 1000);
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    QCOMPARE(w.lblStatus()->text(), StatusText::Simulation);
+    QCOMPARE(textColour(w.lblStatus()), StatusColour::Success);
+    QVERIFY(w.ControllerFrame()->isVisible());
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlBoardLayout"))->text(), QStringLiteral("unbekannt"));
+    QCOMPARE(w.shpCircuitOn()->colour(), QColor(Qt::black));
+    QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
+
+    // Nothing is sent, the controls still react.
+    w.locoPanel(0)->kzSlider()->setValue(128);
+    QCOMPARE(w.locoPanel(0)->lblSliderValue()->text(), QStringLiteral("49 %"));
+    w.locoPanel(0)->kzSliderNo()->showPopup();
+    QCOMPARE(w.locoPanel(0)->kzSliderNo()->count(), 0);
+    w.locoPanel(0)->kzSliderNo()->hidePopup();
+    w.ShowSpeedSteps(1);
+    QCOMPARE(w.locoPanel(1)->lblFahrstufen()->text(), QStringLiteral("Fehler"));
+    w.btnLoadCircuit()->click();
+    QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    QCOMPARE(m_rig->boxes.count(), 0);
+}
+
+// --- loco panels ------------------------------------------------------------
+
+void TestKzVelantor::sliderSendsSpeed_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<bool>("changeable");
+    QTest::newRow("128") << 128 << 127 << "49 %" << false;
+    QTest::newRow("254") << 254 << 1 << "0 %" << false;
+    QTest::newRow("0") << 0 << 255 << "100 %" << false;
+}
+
+void TestKzVelantor::sliderSendsSpeed()
+{
+    QFETCH(int, value);
+    QFETCH(int, speed);
+    QFETCH(QString, label);
+    QFETCH(bool, changeable);
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(1);
+    panel->kzSliderNo()->setEditText(QStringLiteral("300"));
+
+    panel->kzSlider()->setValue(value);
+
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, quint8(speed), 44, 1)});
+    QCOMPARE(panel->lblSliderValue()->text(), label);
+    QCOMPARE(panel->kzSlider()->toolTip(), label);
+    QCOMPARE(panel->kzDirection()->isEnabled(), changeable);
+    QCOMPARE(panel->kzSliderNo()->isEnabled(), changeable);
+    QCOMPARE(m_rig->station.state().drives.value(300).speed, quint8(speed));
+
+    // Back at the stop position the loco and direction can change again.
+    panel->kzSlider()->triggerAction(QAbstractSlider::SliderToMaximum);
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 0, 44, 1)});
+    QVERIFY(panel->kzDirection()->isEnabled());
+    QVERIFY(panel->kzSliderNo()->isEnabled());
+}
+
+void TestKzVelantor::dragSendsOnlyWhereTheKnobIsLetGo()
+{
+    kzVelantor &w = checkedWindow();
+    QSlider *slider = w.locoPanel(0)->kzSlider();
+    slider->setSliderDown(true);
+    for (int position : {250, 200, 150, 100})
+        slider->setSliderPosition(position);
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    slider->setSliderDown(false);
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 155, 1, 0)});
+
+    // A keyboard step is sent at once.
+    slider->setFocus();
+    QTest::keyClick(slider, Qt::Key_Up);
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 156, 1, 0)});
+}
+
+void TestKzVelantor::panelStopSendsOneCommand()
+{
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(2);
+    panel->kzSlider()->setValue(100);
+    m_rig->takeRequests();
+
+    panel->btnStop()->click();
+
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::StopLoco, 0, 3, 0)});
+    QCOMPARE(panel->kzSlider()->value(), SliderStop);
+    QCOMPARE(panel->lblSliderValue()->text(), QStringLiteral("0 %"));
+    QVERIFY(panel->kzDirection()->isEnabled());
+    QVERIFY(!w.suppressSpeedCommand());
+}
+
+void TestKzVelantor::globalStopSendsOneCommand()
+{
+    kzVelantor &w = checkedWindow();
+    const int values[] = {0, 100, 200, 255};
+    for (int i = 0; i < 4; ++i)
+        w.locoPanel(i)->kzSlider()->setValue(values[i]);
+    m_rig->takeRequests();
+
+    w.btnGlobalStop()->click();
+
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::StopLoco, 0, 255, 255)});
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(w.locoPanel(i)->kzSlider()->value(), SliderStop);
+        QCOMPARE(w.locoPanel(i)->lblSliderValue()->text(), QStringLiteral("0 %"));
+        QVERIFY(w.locoPanel(i)->kzSliderNo()->isEnabled());
+    }
+    QVERIFY(!w.suppressSpeedCommand());
+}
+
+void TestKzVelantor::lightAndFunctionKeys()
+{
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(0);
+    const QColor face = buttonColour(panel->chkLight());
+
+    panel->tlbFunctionKeys()->button(QStringLiteral("F12"))->click();
+    panel->tlbFunctionKeys()->button(QStringLiteral("F12"))->click();
+    QCOMPARE(m_rig->takeRequests(), (Requests{frame(1, Command::FunctionOn, 12, 1, 0),
+                                              frame(1, Command::FunctionOff, 12, 1, 0)}));
+
+    panel->chkLight()->click();
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::FunctionOn, 0, 1, 0)});
+    QCOMPARE(buttonColour(panel->chkLight()), QColor(255, 255, 0));
+    QCOMPARE(m_rig->station.state().drives.value(1).functions, quint16(1));
+    panel->chkLight()->click();
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::FunctionOff, 0, 1, 0)});
+    QCOMPARE(buttonColour(panel->chkLight()), face);
+}
+
+void TestKzVelantor::directionToggle()
+{
+    kzVelantor &w = checkedWindow();
+    QToolButton *direction = w.locoPanel(3)->kzDirection();
+    QVERIFY(direction->isChecked());
+    const QImage up = direction->icon().pixmap(24, 24).toImage();
+
+    direction->click();
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetDirection, 0, 4, 0)});
+    QVERIFY(direction->icon().pixmap(24, 24).toImage() != up);
+    direction->click();
+    QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetDirection, 1, 4, 0)});
+    QCOMPARE(direction->icon().pixmap(24, 24).toImage(), up);
+    // The disabled look shows the same arrow.
+    QCOMPARE(direction->icon().pixmap(QSize(24, 24), QIcon::Disabled).toImage(), up);
+}
+
+void TestKzVelantor::refusedNumbersSendNothing_data()
+{
+    QTest::addColumn<QString>("controller");
+    QTest::addColumn<QString>("loco");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("loco letters") << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc"));
+    QTest::newRow("loco above the list") << "1" << "10240" << locoNumberRefusal(QStringLiteral("10240"));
+    QTest::newRow("loco empty") << "1" << "" << locoNumberRefusal(QString());
+    QTest::newRow("controller 300") << "300" << "3" << controllerNumberRefusal(QStringLiteral("300"));
+}
+
+void TestKzVelantor::refusedNumbersSendNothing()
+{
+    QFETCH(QString, controller);
+    QFETCH(QString, loco);
+    QFETCH(QString, message);
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(0);
+    w.txtControllerNr()->setText(controller);
+    panel->kzSliderNo()->setEditText(loco);
+
+    panel->chkLight()->click();
+    QVERIFY(!panel->chkLight()->isChecked());
+    panel->tlbFunctionKeys()->button(QStringLiteral("F3"))->click();
+    QVERIFY(!panel->tlbFunctionKeys()->button(QStringLiteral("F3"))->isChecked());
+    panel->kzDirection()->click();
+    QVERIFY(panel->kzDirection()->isChecked());
+    panel->kzSlider()->setValue(100);
+    QCOMPARE(panel->kzSlider()->value(), SliderStop);
+    QCOMPARE(panel->lblSliderValue()->text(), QStringLiteral("0 %"));
+
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    QCOMPARE(m_rig->boxes.count(), 4);
+    for (const MessageBoxRequest &box : m_rig->boxes.boxes()) {
+        QCOMPARE(box.text, message);
+        QCOMPARE(box.icon, BoxIcon::Warning);
+    }
+}
+
+void TestKzVelantor::speedStepsOnLeavingTheLocoNumber()
+{
+    m_rig->station.setLocos({{5, LocoFlags::Steps28}});
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(0);
+    QApplication::setActiveWindow(&w);
+    panel->kzSliderNo()->setFocus();
+    panel->kzSliderNo()->setEditText(QStringLiteral("5"));
+
+    panel->btnStop()->setFocus(Qt::TabFocusReason);
+
+    QCOMPARE(m_rig->takeRequests().value(0), frame(1, Command::ReadLocoEntry, 0, 5, 0));
+    QCOMPARE(panel->lblFahrstufen()->text(), QStringLiteral("28 FS"));
+}
+
+void TestKzVelantor::locoListWalk()
+{
+    m_rig->station.setLocos({{3, 1}, {300, 2}, {10239, 3}});
+    kzVelantor &w = checkedWindow();
+    LocoNumberBox *box = w.locoPanel(1)->kzSliderNo();
+    box->setEditText(QStringLiteral("42"));
+
+    w.FillLocoNumberList(1);
+
+    const Requests walk{frame(1, Command::ReadLocoEntry, LocoWalk::First, 0, 0),
+                        frame(1, Command::ReadLocoEntry, LocoWalk::Next, 0, 0),
+                        frame(1, Command::ReadLocoEntry, LocoWalk::Next, 0, 0),
+                        frame(1, Command::ReadLocoEntry, LocoWalk::Next, 0, 0)};
+    QCOMPARE(m_rig->takeRequests(), walk);
+    QCOMPARE(box->count(), 3);
+    QCOMPARE(box->itemText(0), QStringLiteral("3"));
+    QCOMPARE(box->itemText(1), QStringLiteral("300"));
+    QCOMPARE(box->itemText(2), QStringLiteral("10239"));
+    QCOMPARE(box->currentText(), QStringLiteral("42"));
+
+    // Opening again lists afresh instead of adding to the old list.
+    w.FillLocoNumberList(1);
+    QCOMPARE(box->count(), 3);
+}
+
+void TestKzVelantor::locoListWalkEndsWithoutReply()
+{
+    m_rig->station.setLocos({{3, 1}, {300, 2}, {10239, 3}});
+    kzVelantor &w = checkedWindow();
+    // The first entry is answered, nothing after it.
+    m_rig->station.setLogObserver([this](const LogEntry &entry) {
+        if (entry.direction == LogEntry::Sent && m_rig->station.faults().isEmpty())
+            m_rig->station.addFault(Fault::noReply(Fault::Always));
+    });
+
+    w.FillLocoNumberList(0);
+
+    QCOMPARE(m_rig->takeRequests().size(), 3); // first entry, next entry twice
+    QCOMPARE(w.locoPanel(0)->kzSliderNo()->count(), 1);
+    QCOMPARE(w.locoPanel(0)->kzSliderNo()->itemText(0), QStringLiteral("3"));
+    QCOMPARE(m_rig->boxes.count(), 1);
+}
+
+// --- accessories ----------------------------------------------------------
+
+void TestKzVelantor::accessoryPorts_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<int>("command");
+    QTest::addColumn<int>("low");
+    QTest::addColumn<int>("high");
+    QTest::newRow("300 Port 4 ON") << "300" << 3 << true << 25 << 44 << 1;
+    QTest::newRow("511 Port 1 OFF") << "511" << 0 << false << 26 << 255 << 1;
+    QTest::newRow("1 Port 3 OFF") << "1" << 2 << false << 26 << 1 << 0;
+}
+
+void TestKzVelantor::accessoryPorts()
+{
+    QFETCH(QString, id);
+    QFETCH(int, port);
+    QFETCH(bool, on);
+    QFETCH(int, command);
+    QFETCH(int, low);
+    QFETCH(int, high);
+    kzVelantor &w = checkedWindow();
+    AccessoryPanel *panel = w.accessoryPanel(2);
+    panel->kzAccessory()->setText(id);
+
+    (on ? panel->onButton(port) : panel->offButton(port))->click();
+
+    QCOMPARE(m_rig->takeRequests(),
+             Requests{frame(1, quint8(command), quint8(port), quint8(low), quint8(high))});
+    QCOMPARE(m_rig->boxes.count(), 0);
+}
+
+void TestKzVelantor::accessoryValidationChecksEveryPanel()
+{
+    kzVelantor &w = checkedWindow();
+    QApplication::setActiveWindow(&w);
+    w.accessoryPanel(0)->kzAccessory()->setText(QStringLiteral("1"));
+    w.accessoryPanel(3)->kzAccessory()->setText(QStringLiteral("0"));
+
+    w.accessoryPanel(0)->onButton(0)->click();
+
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    QCOMPARE(m_rig->boxes.count(), 1);
+    QVERIFY(m_rig->boxes.last().text.startsWith(QLatin1String("Die Decoder-ID ")));
+    QCOMPARE(QApplication::focusWidget(), w.accessoryPanel(3)->kzAccessory());
+}
+
+// --- track power ------------------------------------------------------------
+
+void TestKzVelantor::trackPowerSwitch_data()
+{
+    QTest::addColumn<bool>("powerOn");
+    QTest::newRow("power on: switched off") << true;
+    QTest::newRow("power off: switched on") << false;
+}
+
+void TestKzVelantor::trackPowerSwitch()
+{
+    QFETCH(bool, powerOn);
+    m_rig->station.setTrackOutput(powerOn ? TrackOutput::PowerOn : TrackOutput::Off);
+    kzVelantor &w = checkedWindow();
+
+    w.btnLoadCircuit()->click();
+
+    const CommandBuffer switching = powerOn
+        ? frame(1, Command::SetParameter, 0, Parameter::TrackOutput, TrackMode::Off)
+        : frame(1, Command::SetParameter, 1, Parameter::TrackOutput, TrackMode::PowerOn);
+    QCOMPARE(m_rig->takeRequests(), (Requests{statusQuery(), switching, statusQuery()}));
+    QCOMPARE(w.shpCircuitOn()->colour(), powerOn ? QColor(Qt::black) : StatusColour::Success);
+    QCOMPARE(w.shpCircuitOff()->colour(), powerOn ? StatusColour::Failure : QColor(Qt::black));
+}
+
+void TestKzVelantor::trackPowerWithoutReplySwitchesNothing()
+{
+    m_rig->station.setTrackOutput(TrackOutput::PowerOn);
+    kzVelantor &w = checkedWindow();
+    QCOMPARE(w.shpCircuitOn()->colour(), StatusColour::Success);
+    m_rig->station.addFault(Fault::noReply(Fault::Always));
+
+    w.btnLoadCircuit()->click();
+
+    QCOMPARE(m_rig->takeRequests(), (Requests{statusQuery(), statusQuery()}));
+    QCOMPARE(m_rig->station.state().track, TrackOutput::PowerOn);
+    QCOMPARE(w.shpCircuitOn()->colour(), QColor(Qt::black));
+    QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
+    QVERIFY(!w.GetLoadCircuitState());
+}
+
+// --- closing ------------------------------------------------------------------
+
+void TestKzVelantor::closingAsksAboutTrackPower_data()
+{
+    QTest::addColumn<bool>("answerYes");
+    QTest::newRow("Yes switches off") << true;
+    QTest::newRow("No leaves it on") << false;
+}
+
+void TestKzVelantor::closingAsksAboutTrackPower()
+{
+    QFETCH(bool, answerYes);
+    m_rig->station.setTrackOutput(TrackOutput::PowerOn);
+    kzVelantor &w = checkedWindow();
+    w.locoPanel(2)->kzSliderNo()->setEditText(QStringLiteral("300"));
+    w.accessoryPanel(1)->kzAccessory()->setText(QStringLiteral("77"));
+    m_rig->boxes.script({answerYes ? BoxAnswer::Yes : BoxAnswer::No});
+
+    closeWindow();
+
+    QCOMPARE(m_rig->boxes.count(), 1);
+    const MessageBoxRequest &box = m_rig->boxes.last();
+    QCOMPARE(box.icon, BoxIcon::Question);
+    QCOMPARE(box.buttons, BoxButtons::YesNo);
+    QCOMPARE(box.defaultAnswer, BoxAnswer::Yes);
+    QCOMPARE(box.caption, Program::Title);
+    QCOMPARE(box.text, QStringLiteral("Laststromkreis ist noch aufgeregelt.\r\n\r\nAbregeln ?"));
+    QCOMPARE(m_rig->station.state().track, answerYes ? TrackOutput::Off : TrackOutput::PowerOn);
+    QCOMPARE(m_rig->takeRequests().size(), answerYes ? 4 : 1);
+    QVERIFY(!w.isVisible());
+
+    const QStringList loco{"1", "2", "300", "4"};
+    const QStringList accessory{"1", "77", "3", "4"};
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(sysGetSetting(QStringLiteral("Slider0") + QString::number(i), QString(),
+                               QStringLiteral("Velantor")),
+                 loco.at(i));
+        QCOMPARE(sysGetSetting(QStringLiteral("AccessoryAdress0") + QString::number(i),
+                               QString(), QStringLiteral("Velantor")),
+                 accessory.at(i));
+    }
+}
+
+void TestKzVelantor::closingInSimulationMode()
+{
+    setCurrentPortName(QStringLiteral("NUL"));
+    m_rig->station.setTrackOutput(TrackOutput::PowerOn);
+    kzVelantor &w = window();
+
+    closeWindow();
+
+    QCOMPARE(m_rig->boxes.count(), 0);
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    QVERIFY(!w.isVisible());
+    // Before any check the start values are saved.
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(sysGetSetting(locoPanelKey(i), QString(), SettingsSection), QString::number(i + 1));
+        QCOMPARE(sysGetSetting(accessoryPanelKey(i), QString(), SettingsSection),
+                 QString::number(i + 1));
+    }
+}
+
+void TestKzVelantor::closingRefusedByInvalidDecoderId()
+{
+    kzVelantor &w = checkedWindow();
+    QApplication::setActiveWindow(&w);
+    w.accessoryPanel(2)->kzAccessory()->setText(QStringLiteral("600"));
+    sysSaveSetting(accessoryPanelKey(2), QStringLiteral("9"), SettingsSection);
+
+    QVERIFY(!w.close());
+
+    QVERIFY(w.isVisible());
+    QVERIFY(m_rig->takeRequests().isEmpty());
+    QCOMPARE(m_rig->boxes.count(), 1);
+    QVERIFY(m_rig->boxes.last().text.startsWith(QLatin1String("Die Decoder-ID ")));
+    QCOMPARE(QApplication::focusWidget(), w.accessoryPanel(2)->kzAccessory());
+    QCOMPARE(sysGetSetting(accessoryPanelKey(2), QString(), SettingsSection), QStringLiteral("9"));
+}
+
+// --- start-up and the other windows ---------------------------------------
+
+void TestKzVelantor::startUp_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("first start") << "" << "Simulation" << false;
+    QTest::newRow("nul") << "nul" << "Simulation" << false;
+    QTest::newRow("COM3") << "COM3" << "COM3" << true;
+}
+
+void TestKzVelantor::startUp()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, panel);
+    QFETCH(bool, opened);
+    sysSaveSetting(PortSettingKey, setting, SettingsSection);
+    m_rig->port.close();
+    const int opens = m_rig->port.openCount();
+    kzVelantor w(&m_rig->port);
+
+    w.startUp(false);
+    w.show();
+
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlInfo"))->text(), QStringLiteral("Velantor V5.2 (build 16)"));
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlComPort"))->text(), panel);
+    QCOMPARE(w.statusPanel(QStringLiteral("pnlBoardLayout"))->text(), QStringLiteral("unbekannt"));
+    QCOMPARE(m_rig->port.openCount() - opens, opened ? 1 : 0);
+    QCOMPARE(m_rig->port.isOpen(), opened);
+    if (opened)
+        QCOMPARE(m_rig->port.devicePath(), QStringLiteral("/dev/ttyACM2"));
+    QVERIFY(!w.ControllerFrame()->isVisible());
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+    QCOMPARE(w.lblStatus()->text(), QStringLiteral("---"));
+    QCOMPARE(w.txtControllerNr()->text(), QStringLiteral("0"));
+    QCOMPARE(m_rig->boxes.count(), 0);
+}
+
+void TestKzVelantor::splashAndAboutBox()
+{
+    kzVelantor w(&m_rig->port);
+    QList<int> intervals;
+    w.setModalRunner([&](QDialog *dialog) {
+        auto *info = qobject_cast<kzInfo *>(dialog);
+        intervals.append(info ? info->timerInterval() : -1);
+        return 0;
+    });
+    w.startUp(true);
+    w.toolBarAction(QStringLiteral("btnInfo"))->trigger();
+    QCOMPARE(intervals, (QList<int>{2000, 0}));
+}
+
+void TestKzVelantor::optionsAskForANewCheck()
+{
+    kzVelantor &w = checkedWindow();
+
+    w.toolBarAction(QStringLiteral("btnOptions"))->trigger();
+
+    QCOMPARE(m_dialogTypes, QStringList{QStringLiteral("kzOptions")});
+    QVERIFY(!w.ControllerFrame()->isVisible());
+    QVERIFY(w.lblHinweis()->isVisible());
+    QVERIFY(!w.cmdControllerSettings()->isEnabled());
+    QCOMPARE(w.lblStatus()->text(),
+             QStringLiteral("Nach Änderung der Einstellungen bitte Controller erneut prüfen"));
+    QCOMPARE(textColour(w.lblStatus()), StatusColour::Failure);
+}
+
+void TestKzVelantor::helpWithoutManual()
+{
+    QTemporaryDir empty;
+    kzVelantor &w = window();
+    w.setProgramDirectory(empty.path());
+
+    w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
+
+    QCOMPARE(m_rig->boxes.count(), 1);
+    QCOMPARE(m_rig->boxes.last().icon, BoxIcon::Warning);
+    QCOMPARE(m_rig->boxes.last().caption, Program::Title);
+    QVERIFY(m_rig->boxes.last().text.startsWith(QLatin1String("Handbuch nicht vorhanden.\r\n")));
+}
+
+void TestKzVelantor::helpOpensTheManual()
+{
+    QTemporaryDir dir;
+    QFile manual(dir.filePath(QStringLiteral("Handbuch_Velantor.pdf")));
+    QVERIFY(manual.open(QIODevice::WriteOnly));
+    manual.close();
+    kzVelantor &w = window();
+    w.setProgramDirectory(dir.path());
+    QList<QUrl> opened;
+    w.setDocumentOpener([&](const QUrl &url) {
+        opened.append(url);
+        return true;
+    });
+
+    w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
+
+    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(manual.fileName())});
+    QCOMPARE(m_rig->boxes.count(), 0);
+}
+
+void TestKzVelantor::otherWindowsGetTheControllerNumber()
+{
+    kzVelantor &w = checkedWindow();
+    w.btnProgrammedLocos()->click();
+    // Back from the programming window the lamps are refreshed.
+    QCOMPARE(m_rig->takeRequests(), Requests{statusQuery()});
+    w.cmdControllerSettings()->click();
+    QCOMPARE(m_dialogTypes,
+             (QStringList{QStringLiteral("kzLocoList"), QStringLiteral("kzControllerSettingsVL")}));
+
+    // A number that does not fit opens nothing.
+    w.txtControllerNr()->setText(QStringLiteral("999"));
+    w.btnProgrammedLocos()->click();
+    QCOMPARE(m_dialogTypes.size(), 2);
+    QCOMPARE(m_rig->boxes.texts(), QStringList{controllerNumberRefusal(QStringLiteral("999"))});
+}
+
+void TestKzVelantor::enterAndMnemonicsStartTheCheck()
+{
+    setCurrentPortName(QStringLiteral("NUL"));
+    kzVelantor &w = window();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    w.txtControllerNr()->setFocus();
+    QTest::keyClick(w.txtControllerNr(), Qt::Key_Return);
+    QCOMPARE(w.lblStatus()->text(), StatusText::Simulation);
+
+    w.setModalRunner([](QDialog *) { return 0; });
+    w.toolBarAction(QStringLiteral("btnOptions"))->trigger();
+    QCOMPARE(w.lblStatus()->text(), StatusText::RecheckAfterOptions);
+    // A mnemonic clicks its button the animated way, a moment later.
+    QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
+    QTRY_COMPARE(w.lblStatus()->text(), StatusText::Simulation);
+}
+
+void TestKzVelantor::everyInputHasAnAccessibleName()
+{
+    kzVelantor &w = window();
+    const QList<QWidget *> widgets = w.findChildren<QWidget *>();
+    int inputs = 0;
+    for (QWidget *widget : widgets) {
+        const bool isInput = qobject_cast<QLineEdit *>(widget) || qobject_cast<QComboBox *>(widget)
+                             || qobject_cast<QAbstractSlider *>(widget)
+                             || qobject_cast<QAbstractButton *>(widget);
+        // Qt's own parts (tool bar extension, list popups) are not ours.
+        if (!isInput || widget->window() != &w
+            || widget->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        if (qobject_cast<QLineEdit *>(widget) && qobject_cast<QComboBox *>(widget->parentWidget()))
+            continue; // the edit part of a combo box speaks for the box
+        const auto *button = qobject_cast<QAbstractButton *>(widget);
+        const bool named = !widget->accessibleName().isEmpty() || (button && !button->text().isEmpty());
+        QVERIFY2(named, qPrintable(widget->objectName()));
+        ++inputs;
+    }
+    QVERIFY(inputs > 4 * 18);
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnClose"}) {
+        QAction *action = w.toolBarAction(QLatin1String(key));
+        QVERIFY(!action->text().isEmpty());
+        QVERIFY(!action->icon().isNull());
+    }
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnInfo"))->toolTip(),
+             QStringLiteral("Programmversion und Copyright anzeigen \t"));
+}
+
+KZ_TEST_MAIN(TestKzVelantor)
+#include "test_kzvelantor.moc"
