@@ -1,20 +1,163 @@
 #pragma once
 
-#include <QDialog>
+#include "link/frame.h"
+#include "locolist/clsloco.h"
+#include "locolist/programmer.h"
 
-// The loco configuration and programming window of one controller.
-class kzLocoList : public QDialog
+#include <QColor>
+#include <QDialog>
+#include <QList>
+
+class LedShape;
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QToolBar;
+class QTreeWidget;
+class SpinButtons;
+
+// The loco configuration and programming window of one controller: the
+// controller's loco list on the first tab, decoder programming on the
+// programming track on the second. Every exchange goes to the controller set
+// with setControllerID() before the window is shown.
+class kzLocoList : public QDialog, private ProgrammingObserver
 {
     Q_OBJECT
 
 public:
+    // The outer size the window opens with (6750 x 5850 twips); the width is
+    // fixed, the height can only grow. The outer size includes the frame and
+    // title bar, taken as FrameWidth and FrameHeight pixels.
+    static constexpr int OuterWidth = 450;
+    static constexpr int OuterHeight = 390;
+    static constexpr int FrameWidth = 8;
+    static constexpr int FrameHeight = 30;
+    static constexpr int TabMargin = 53;     // outer height - tab height (795 twips)
+    static constexpr int TreeMargin = 72;    // tab height - tree height (1080 twips)
+    static constexpr int ToolBarGap = 10;    // tree bottom to tool bar (150 twips)
+
+    static const QColor Blue;
+    static const QColor Red;
+    static const QColor Green;
+
     explicit kzLocoList(QWidget *parent = nullptr);
     ~kzLocoList() override;
 
-    // The controller every exchange of the window goes to. Set before the
-    // window is shown.
     void setControllerID(int id);
+    int controllerID() const { return m_controllerId; }
+
+    // Status lamps: 0 blue (running), 1 red (failed), 2 green (done); any
+    // other state leaves all three dark.
+    void SetLed(int state);
+    // Switches the controller's programming mode; the reply is not looked at.
+    void SetProgMode(bool on);
+    // The per-loco tool bar buttons follow controlsEnabled; "activate" is
+    // enabled by activateConfig and only ever disabled by the activation.
+    void ConfigButtonsEnabled(bool controlsEnabled, bool activateConfig = false);
+    // Every control that can start a programming operation, and the loco list
+    // tab. "Wert suchen" stays off in bit mode.
+    void ProgButtonsEnabled(bool controlsEnabled);
+
+    // The loco list tab.
+    void ReadLocoList();
+    void FillLocoTree();
+    void SaveLocoEntry(int number, quint8 flags);
+    void AddLoco();
+    void DeleteLoco();
+    void SetSpeedSteps(const QString &key);
+    void ActivateLocoConfig();
+    const QList<clsLoco> &locoList() const { return m_locoList; }
+
+    // The searches and the decoder check, with the window's displays.
+    int ReadCVBits(int cv);
+    int FindValue(int address, int first, int last);
+    bool ProbeDecoder(int check);
+
+    // The decoder programmer that works through the window's command buffer.
+    DecoderProgrammer &programmer() { return m_programmer; }
+
+public slots:
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    // ProgrammingObserver
+    void progress(double percent) override;
+    void searchRunning(bool running) override;
+    void processEvents() override;
+    void aborted() override;
+    void stage(const QString &text) override;
+
+    void buildLocoTab();
+    void buildProgrammingTab();
+    void load();
+    void unload();
+    void firstActivation();
+    void layoutTabs();
+
+    void toolButtonClicked(const QString &key);
+    void treeNodeClicked();
+    int selectedLocoNumber() const;
+    void afterLocoWrite();
+
+    void selectProgType(int type);
+    int progType() const;
+    void runOperation(int operation);
+    void verifyValue();
+    void writeValue();
+    void searchValue();
+    void setLocoNumber();
+    void recogniseLocoNumber();
+    void stepValue(int index, bool up);
+    void saveAutoConfig(bool checked);
+
+    void setStatus(const QColor &color, const QString &text);
+    void showProgress(int percent);
+    quint8 controllerByte() const { return quint8(m_controllerId); }
+    qint64 startTime() const;
+
     int m_controllerId = 0;
+    bool m_firstActivation = true;
+    bool m_activated = false;
+    bool m_busy = false;
+    CommandBuffer m_buffer;
+    DecoderProgrammer m_programmer;
+    QList<clsLoco> m_locoList;
+
+    QTabWidget *m_tabs = nullptr;
+    QWidget *m_locoPage = nullptr;
+    QTreeWidget *m_tree = nullptr;
+    QToolBar *m_toolBar = nullptr;
+    QAction *m_btnActivateConfig = nullptr;
+    QAction *m_btnAdd = nullptr;
+    QAction *m_btnDelete = nullptr;
+    QAction *m_btn14 = nullptr;
+    QAction *m_btn28 = nullptr;
+    QAction *m_btn126 = nullptr;
+
+    LedShape *m_led[3] = {};
+    QLabel *m_status = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QLabel *m_elapsed = nullptr;
+    QPushButton *m_break = nullptr;
+    QCheckBox *m_autoConfig = nullptr;
+    QRadioButton *m_progType[3] = {};
+    QLabel *m_lblCV = nullptr;
+    QLabel *m_lblBit = nullptr;
+    QLabel *m_lblValue = nullptr;
+    QLineEdit *m_value[3] = {};
+    SpinButtons *m_spin[3] = {};
+    QPushButton *m_operation[3] = {};
+    QLabel *m_lblLocoNumber = nullptr;
+    QLineEdit *m_locoNumber = nullptr;
+    QPushButton *m_locoNumberSet = nullptr;
+    QPushButton *m_locoRecognition = nullptr;
 };

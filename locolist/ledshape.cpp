@@ -1,0 +1,55 @@
+#include "locolist/ledshape.h"
+
+#include <QPainter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+LedShape::LedShape(QWidget *parent)
+    : QWidget(parent)
+{
+    setFixedSize(sizeHint());
+}
+
+void LedShape::setColor(const QColor &color)
+{
+    if (m_color == color)
+        return;
+    m_color = color;
+    update();
+}
+
+void LedShape::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(128, 128, 128), 1.5));
+    painter.setBrush(m_color);
+    painter.drawEllipse(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+}
+
+SpinButtons::SpinButtons(const QString &fieldName, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    const struct
+    {
+        Qt::ArrowType arrow;
+        bool up;
+        QString name;
+    } buttons[] = {{Qt::UpArrow, true, fieldName + QStringLiteral(" erhöhen")},
+                   {Qt::DownArrow, false, fieldName + QStringLiteral(" verringern")}};
+    for (const auto &spec : buttons) {
+        auto *button = new QToolButton(this);
+        button->setObjectName(spec.up ? QStringLiteral("up") : QStringLiteral("down"));
+        button->setArrowType(spec.arrow);
+        button->setAccessibleName(spec.name);
+        button->setToolTip(spec.name);
+        button->setFixedSize(16, 12);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->setAutoRepeat(true);
+        layout->addWidget(button);
+        connect(button, &QToolButton::clicked, this, [this, up = spec.up] { emit stepped(up); });
+    }
+}
