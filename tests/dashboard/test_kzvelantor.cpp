@@ -900,6 +900,7 @@ void TestKzVelantor::enterAndMnemonicsStartTheCheck()
     QVERIFY(QTest::qWaitForWindowActive(&w));
 
     w.txtControllerNr()->setFocus();
+    QTRY_COMPARE(w.txtControllerNr()->selectedText(), QStringLiteral("1"));
     QTest::keyClick(w.txtControllerNr(), Qt::Key_Return);
     QCOMPARE(w.lblStatus()->text(), StatusText::Simulation);
 
