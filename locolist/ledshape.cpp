@@ -40,16 +40,16 @@ SpinButtons::SpinButtons(const QString &fieldName, QWidget *parent)
         QString name;
     } buttons[] = {{Qt::UpArrow, true, fieldName + QStringLiteral(" erhöhen")},
                    {Qt::DownArrow, false, fieldName + QStringLiteral(" verringern")}};
-    for (const auto &spec : buttons) {
+    for (const auto &entry : buttons) {
         auto *button = new QToolButton(this);
-        button->setObjectName(spec.up ? QStringLiteral("up") : QStringLiteral("down"));
-        button->setArrowType(spec.arrow);
-        button->setAccessibleName(spec.name);
-        button->setToolTip(spec.name);
+        button->setObjectName(entry.up ? QStringLiteral("up") : QStringLiteral("down"));
+        button->setArrowType(entry.arrow);
+        button->setAccessibleName(entry.name);
+        button->setToolTip(entry.name);
         button->setFixedSize(16, 12);
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoRepeat(true);
         layout->addWidget(button);
-        connect(button, &QToolButton::clicked, this, [this, up = spec.up] { emit stepped(up); });
+        connect(button, &QToolButton::clicked, this, [this, up = entry.up] { emit stepped(up); });
     }
 }

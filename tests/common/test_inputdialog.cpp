@@ -5,6 +5,7 @@
 
 #include "common/inputdialog.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -77,6 +78,11 @@ void TestInputDialog::layoutAndCaption()
         // Tab order: entry, OK, Abbruch.
         QCOMPARE(dialog->entry()->nextInFocusChain(), dialog->okButton());
         QCOMPARE(dialog->okButton()->nextInFocusChain(), dialog->cancelButton());
+        // A picture to look at: KZ_SHOT_DIR or "shots" beside the test.
+        const QString dir = qEnvironmentVariable(
+            "KZ_SHOT_DIR", QCoreApplication::applicationDirPath() + QStringLiteral("/shots"));
+        QVERIFY(QDir().mkpath(dir));
+        QVERIFY(dialog->grab().save(dir + QStringLiteral("/sysinput.png")));
     });
     QVERIFY(seen);
 }

@@ -3,6 +3,7 @@
 
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
+#include "printing.h"
 
 #include "common/inputdialog.h"
 #include "common/settings.h"
@@ -27,24 +28,6 @@
 
 #include <functional>
 #include <memory>
-
-Q_DECLARE_METATYPE(CommandBuffer)
-Q_DECLARE_METATYPE(LocoEntry)
-
-namespace QTest {
-template<>
-char *toString(const CommandBuffer &b)
-{
-    return qstrdup(QStringLiteral("{%1, %2, P1 %3, P2 %4, P3 %5}")
-                       .arg(b.controller)
-                       .arg(b.command)
-                       .arg(b.p1)
-                       .arg(b.p2)
-                       .arg(b.p3)
-                       .toLatin1()
-                       .constData());
-}
-} // namespace QTest
 
 namespace {
 
@@ -955,22 +938,27 @@ void TestKzLocoList::recognition_data()
     QTest::addColumn<bool>("decoder");
     QTest::addColumn<int>("cv29");
     QTest::addColumn<int>("cv17");
+    QTest::addColumn<int>("cv1");
     QTest::addColumn<bool>("autoConfig");
     QTest::addColumn<QString>("status");
     QTest::addColumn<QList<LocoEntry>>("list");
 
     QTest::newRow("short, 28 steps")
-        << true << 0x02 << 192 << true << "Erkannte Lok-Nummer 3  (28/126 FS)"
+        << true << 0x02 << 192 << 3 << true << "Erkannte Lok-Nummer 3  (28/126 FS)"
         << QList<LocoEntry>{{3, 2}};
     QTest::newRow("short, 14 steps")
-        << true << 0x00 << 192 << true << "Erkannte Lok-Nummer 3  (14 FS)"
+        << true << 0x00 << 192 << 3 << true << "Erkannte Lok-Nummer 3  (14 FS)"
         << QList<LocoEntry>{{3, 1}};
     QTest::newRow("no automatic entry")
-        << true << 0x02 << 192 << false << "Erkannte Lok-Nummer 3  (28/126 FS)"
+        << true << 0x02 << 192 << 3 << false << "Erkannte Lok-Nummer 3  (28/126 FS)"
         << QList<LocoEntry>{};
     QTest::newRow("CV 17 without long mark")
-        << true << 0x22 << 100 << true << "Lok-Nummer nicht gefunden" << QList<LocoEntry>{};
-    QTest::newRow("no decoder") << false << 0x02 << 192 << true
+        << true << 0x22 << 100 << 3 << true << "Lok-Nummer nicht gefunden" << QList<LocoEntry>{};
+    // CV 1 holds 0, which no loco carries: shown, but not entered in the list.
+    QTest::newRow("short address 0")
+        << true << 0x02 << 192 << 0 << true << "Erkannte Lok-Nummer 0  (28/126 FS)"
+        << QList<LocoEntry>{};
+    QTest::newRow("no decoder") << false << 0x02 << 192 << 3 << true
                                 << "Lok-Nummer konnte nicht erkannt werden" << QList<LocoEntry>{};
 }
 
@@ -979,6 +967,7 @@ void TestKzLocoList::recognition()
     QFETCH(bool, decoder);
     QFETCH(int, cv29);
     QFETCH(int, cv17);
+    QFETCH(int, cv1);
     QFETCH(bool, autoConfig);
     QFETCH(QString, status);
     QFETCH(QList<LocoEntry>, list);
@@ -986,7 +975,7 @@ void TestKzLocoList::recognition()
     WindowRig w;
     w.rig.station.setDecoderPresent(decoder);
     w.rig.station.setCv(29, quint8(cv29));
-    w.rig.station.setCv(1, 3);
+    w.rig.station.setCv(1, quint8(cv1));
     w.rig.station.setCv(17, quint8(cv17));
     w.open();
     if (w.autoConfig()->isChecked() != autoConfig)
@@ -1004,6 +993,7 @@ void TestKzLocoList::recognition()
     QCOMPARE(w.litLamp(), success ? 2 : 1);
     QCOMPARE(w.rig.station.state().storedLocos, list);
     QCOMPARE(w.tool(QStringLiteral("btnActivateConfig"))->isEnabled(), !list.isEmpty());
+    QCOMPARE(w.window->locoList().size(), list.size());
     QVERIFY(w.button(QStringLiteral("cmdLocoNumberSet"))->isEnabled());
     QVERIFY(w.rig.station.state().track == TrackOutput::Off);
 }

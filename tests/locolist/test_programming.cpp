@@ -3,6 +3,7 @@
 
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
+#include "printing.h"
 
 #include "link/commands.h"
 #include "link/portsession.h"
@@ -65,23 +66,6 @@ QList<int> p1s(const QList<CommandBuffer> &requests)
 }
 
 } // namespace
-
-Q_DECLARE_METATYPE(CommandBuffer)
-
-namespace QTest {
-template<>
-char *toString(const CommandBuffer &b)
-{
-    return qstrdup(QStringLiteral("{%1, %2, P1 %3, P2 %4, P3 %5}")
-                       .arg(b.controller)
-                       .arg(b.command)
-                       .arg(b.p1)
-                       .arg(b.p2)
-                       .arg(b.p3)
-                       .toLatin1()
-                       .constData());
-}
-} // namespace QTest
 
 class TestProgramming : public QObject
 {
