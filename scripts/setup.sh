@@ -5,6 +5,8 @@ velantor_packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libqt6serialport6-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
     xdg-utils
+    # the tests validate the menu entries and the AppStream metainfo with these
+    desktop-file-utils appstream
 )
 
 velantor_install_packages() {

@@ -1,0 +1,51 @@
+// mkicons: renders an SVG icon as PNG files for the hicolor icon theme.
+//
+//   mkicons ICON.svg OUTPUT_ROOT SIZE...
+//
+// writes OUTPUT_ROOT/SIZExSIZE/apps/ICON.png for every size.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageReader>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.size() < 4) {
+        std::fprintf(stderr, "usage: mkicons ICON.svg OUTPUT_ROOT SIZE...\n");
+        return 2;
+    }
+    const QString source = arguments.at(1);
+    const QDir root(arguments.at(2));
+    const QString name = QFileInfo(source).completeBaseName() + QStringLiteral(".png");
+
+    for (const QString &argument : arguments.mid(3)) {
+        bool ok = false;
+        const int size = argument.toInt(&ok);
+        if (!ok || size <= 0) {
+            std::fprintf(stderr, "mkicons: bad size %s\n", qPrintable(argument));
+            return 2;
+        }
+        // The drawing is rendered at each size, not scaled from one bitmap.
+        QImageReader reader(source);
+        reader.setScaledSize(QSize(size, size));
+        const QImage image = reader.read();
+        if (image.isNull()) {
+            std::fprintf(stderr, "mkicons: cannot read %s: %s\n", qPrintable(source),
+                         qPrintable(reader.errorString()));
+            return 1;
+        }
+        const QString directory = QStringLiteral("%1x%1/apps").arg(size);
+        const QString path = root.filePath(directory + QLatin1Char('/') + name);
+        if (!root.mkpath(directory) || !image.save(path)) {
+            std::fprintf(stderr, "mkicons: cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    return 0;
+}
