@@ -96,19 +96,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         sysGetSetting(QStringLiteral("AutoConfig"), QStringLiteral("1"), SettingsSection);
     FUZZ_CHECK(!autoConfig.isEmpty());
 
-    for (int number = -1; number <= 26; ++number) {
+    for (int number = 0; number <= 25; ++number) {
         const QString device = devicePathForPortNumber(number);
-        if (number < 1 || number > 24) {
-            const QString mapped = sysGetSetting(QStringLiteral("COM") + QString::number(number),
-                                                 QString(), PortsSection);
-            FUZZ_CHECK(number < 1 ? device.isEmpty() : device == mapped.trimmed());
+        if (number < 1) {
+            FUZZ_CHECK(device.isEmpty());
             continue;
         }
-        FUZZ_CHECK(!device.isEmpty());
         const QString mapped =
-            sysGetSetting(QStringLiteral("COM") + QString::number(number), QString(), PortsSection);
-        FUZZ_CHECK(device == (mapped.trimmed().isEmpty() ? defaultDevicePath(number)
-                                                          : mapped.trimmed()));
+            sysGetSetting(QStringLiteral("COM") + QString::number(number), QString(), PortsSection)
+                .trimmed();
+        FUZZ_CHECK(device == (mapped.isEmpty() ? defaultDevicePath(number) : mapped));
+        FUZZ_CHECK(number > 24 || !device.isEmpty());
     }
     return 0;
 }
