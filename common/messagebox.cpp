@@ -44,6 +44,18 @@ BoxAnswer QtMessageBoxes::show(const MessageBoxRequest &request)
         box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
         break;
     }
+    // German captions whether or not a Qt translation is installed.
+    const std::pair<QMessageBox::StandardButton, const char *> captions[] = {
+        {QMessageBox::Ok, "OK"},
+        {QMessageBox::Yes, "&Ja"},
+        {QMessageBox::No, "&Nein"},
+        {QMessageBox::Retry, "&Wiederholen"},
+        {QMessageBox::Cancel, "Abbrechen"},
+    };
+    for (const auto &[standard, caption] : captions) {
+        if (QAbstractButton *button = box.button(standard))
+            button->setText(QString::fromUtf8(caption));
+    }
     box.setDefaultButton(standardButton(request.defaultAnswer));
     // Escape closes a Yes/No box with No, like its close button.
     if (request.buttons == BoxButtons::YesNo)

@@ -5,7 +5,11 @@
 #include "../support/recordingboxes.h"
 #include "../support/testmain.h"
 
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSettings>
+#include <QTimer>
 
 // Settings, error boxes and the small text helpers.
 class TestServices : public QObject
@@ -92,6 +96,53 @@ private Q_SLOTS:
         QCOMPARE(int(recorder.last().icon), icon);
         QCOMPARE(recorder.last().caption, shownCaption);
         QCOMPARE(recorder.last().buttons, BoxButtons::Ok);
+    }
+
+    // The real box: German buttons, the default preselected, and the
+    // clicked button comes back as the answer.
+    void realBoxSpeaksGerman_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<QString>("click");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes/no") << int(BoxButtons::YesNo) << QStringList{"&Ja", "&Nein"} << "&Nein"
+                                << int(BoxAnswer::No);
+        QTest::newRow("retry/cancel") << int(BoxButtons::RetryCancel)
+                                      << QStringList{"&Wiederholen", "Abbrechen"} << "Abbrechen"
+                                      << int(BoxAnswer::Cancel);
+        QTest::newRow("ok") << int(BoxButtons::Ok) << QStringList{"OK"} << "OK" << int(BoxAnswer::Ok);
+    }
+    void realBoxSpeaksGerman()
+    {
+        QFETCH(int, buttons);
+        QFETCH(QStringList, captions);
+        QFETCH(QString, click);
+        QFETCH(int, answer);
+        QStringList seen;
+        QString defaultCaption;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            QAbstractButton *target = nullptr;
+            for (QAbstractButton *button : box->buttons()) {
+                seen.append(button->text());
+                if (button->text() == click)
+                    target = button;
+            }
+            defaultCaption = box->defaultButton() ? box->defaultButton()->text() : QString();
+            QVERIFY(target);
+            target->click();
+        });
+        QtMessageBoxes boxes;
+        const BoxAnswer result = boxes.show({BoxIcon::Question, BoxButtons(buttons),
+                                             BoxAnswer(answer), Program::Title,
+                                             QStringLiteral("Frage")});
+        seen.sort();
+        captions.sort();
+        QCOMPARE(seen, captions);
+        QCOMPARE(defaultCaption, click);
+        QCOMPARE(int(result), answer);
     }
 
     void replaces_data()
