@@ -6,13 +6,20 @@
 //
 // What must hold for every file:
 // - reading never fails and a missing or empty value gives the default;
-// - a port name gives a port number from 0 to 99;
+// - a port name gives a port number from 0 to 99, and the port selection
+//   preselects simulation mode, no entry, or the entry of that very name;
+// - a loco number read back is one from 1 to 10239, and a decoder id that
+//   passes its field's rule is one from 1 to 511;
 // - every port number from 1 to 24 stands for a device, either the mapped
 //   one (trimmed) or the default one; other numbers stand for none.
 
 #include "fuzzinput.h"
 
+#include "common/rules.h"
 #include "common/settings.h"
+#include "dashboard/accessorypanel.h"
+#include "dashboard/dashboardlogic.h"
+#include "dashboard/portchoice.h"
 #include "link/portsession.h"
 
 #include <QCoreApplication>
@@ -82,15 +89,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(!portName.isEmpty());
     checkPortName(portName);
     checkPortName(portName.trimmed());
+    for (const QString &current : {portName, QStringLiteral("NUL"), QStringLiteral("COM99")}) {
+        const int entry = initialPortEntry(current, portName);
+        FUZZ_CHECK(entry >= NoEntry && entry < PortEntryCount);
+        if (entry > SimulationEntry)
+            FUZZ_CHECK(portEntryTexts().at(entry).compare(portName, Qt::CaseInsensitive) == 0);
+    }
 
     for (int panel = 0; panel < 4; ++panel) {
         const QString suffix = QStringLiteral("0") + QString::number(panel);
         const QString loco =
             sysGetSetting(QStringLiteral("Slider") + suffix, QStringLiteral("x"), SettingsSection);
         FUZZ_CHECK(!loco.isEmpty());
+        FUZZ_CHECK(locoPanelKey(panel) == QStringLiteral("Slider") + suffix);
+        if (const std::optional<int> number = locoNumberFromText(loco))
+            FUZZ_CHECK(*number >= 1 && *number <= MaxLocoNumber);
         const QString decoder = sysGetSetting(QStringLiteral("AccessoryAdress") + suffix,
                                               QStringLiteral("x"), SettingsSection);
         FUZZ_CHECK(!decoder.isEmpty());
+        FUZZ_CHECK(accessoryPanelKey(panel) == QStringLiteral("AccessoryAdress") + suffix);
+        if (!checkRule(AccessoryPanel::DecoderIdRule, decoder)) {
+            const int id = decoderIdFromText(decoder);
+            FUZZ_CHECK(id >= 1 && id <= 511);
+        }
     }
     const QString autoConfig =
         sysGetSetting(QStringLiteral("AutoConfig"), QStringLiteral("1"), SettingsSection);

@@ -101,6 +101,7 @@ private:
 enum class Scenario {
     Exchange,               // one SendCommand
     LateAfterGiveUp,        // the late replies arrive after SendCommand gave up
+    LateDuringRetry,        // the late reply comes while the retry waits
     LateBeforeRetryDiscard, // the late reply is in before the retry discards
     DeviceClosed,           // the device goes away while the reply is awaited
     OpenMissing,            // OpenPort for a device that does not exist
@@ -127,6 +128,11 @@ QList<Row> rows()
         {"no reply", S::Exchange, {Fault::noReply(Fault::Always)}, false, 2, noReplyBox, {}},
         {"late reply after the exchange gave up", S::LateAfterGiveUp,
          {Fault::lateReply(AttemptRealMs * 4, Fault::Always)}, false, 2, noReplyBox, {}},
+        // The protocol has no sequence numbers: a reply that comes while the
+        // retry waits is taken. The retry sent the same request, so its
+        // content is the same.
+        {"late reply during the retry's wait", S::LateDuringRetry,
+         {Fault::lateReply(AttemptRealMs * 13 / 10, 1)}, true, 2, {}, Echo},
         {"late reply before the retry's discard", S::LateBeforeRetryDiscard,
          {Fault::lateReply(AttemptRealMs * 2, 1)}, true, 2, {}, Echo},
         {"wrong checksum on every attempt", S::Exchange, {Fault::wrongChecksum(Fault::Always)},
@@ -286,6 +292,20 @@ private Q_SLOTS:
                      qPrintable(QString::number(m_port->bytesAvailable())));
             break;
 
+        case Scenario::LateDuringRetry:
+            // Every reply takes 30 ms: the first attempt's reply is due in
+            // the middle of the retry's wait, the retry's own one 30 ms after.
+            m_station->withCore([](StationCore &c) { c.setReplyDelayMs(AttemptRealMs * 3 / 10); });
+            QVERIFY(OpenPort(QStringLiteral("COM1"), false));
+            result = SendCommand(buffer, Attempts, true, TimeoutSeconds);
+            // The retry's own reply is still on its way when the exchange has
+            // taken the first one. Once it is in, the next request drops it;
+            // should it come while the next request waits, it would be taken
+            // for that request's reply, since nothing in a reply tells which
+            // request it answers.
+            QVERIFY(waitForBytes(*m_port, Frame::Size, 3000));
+            break;
+
         case Scenario::LateBeforeRetryDiscard:
             QVERIFY(OpenPort(QStringLiteral("COM1"), false));
             // The program is held up between the attempts until the first
@@ -320,9 +340,10 @@ private Q_SLOTS:
             done = true;
             unplugger.join();
             QVERIFY(!m_serial->isOpen());
-            // The lost device ends the wait at once: neither a full time-out
-            // nor a loop of waits that return straight away.
-            QVERIFY2(ms < AttemptRealMs, qPrintable(QString::number(ms)));
+            // The lost device ends the waits at once: the attempts do not run
+            // out their time-outs, nor loop on waits that return straight
+            // away.
+            QVERIFY2(ms < Attempts * AttemptRealMs, qPrintable(QString::number(ms)));
             QVERIFY2(m_port->readWaits <= 3, qPrintable(QString::number(m_port->readWaits)));
             break;
         }
