@@ -366,6 +366,7 @@ private Q_SLOTS:
             const std::optional<QString> text = openWithoutPrivileges(m_station->devicePath(), &why);
             if (!text)
                 QSKIP(qPrintable(why));
+            // The child's one box stands for this row's boxes.
             boxes.show({BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, QString(), *text});
             result = false;
             break;
