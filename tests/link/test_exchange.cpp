@@ -12,6 +12,7 @@ using Responses = QList<ScriptedPort::Response>;
 Q_DECLARE_METATYPE(ScriptedPort::Response)
 Q_DECLARE_METATYPE(Responses)
 Q_DECLARE_METATYPE(CommandBuffer)
+Q_DECLARE_METATYPE(ExchangeFailure)
 
 namespace {
 
@@ -134,6 +135,53 @@ private Q_SLOTS:
             QCOMPARE(box.icon, BoxIcon::Warning);
             QCOMPARE(box.caption, Program::Title);
         }
+    }
+
+    // The result names why no reply came, and never hands the request back
+    // as a reply.
+    void failureKinds_data()
+    {
+        QTest::addColumn<Responses>("responses");
+        QTest::addColumn<QString>("portName");
+        QTest::addColumn<bool>("failWrites");
+        QTest::addColumn<ExchangeFailure>("failure");
+
+        const QString com = QStringLiteral("COM1");
+        QTest::newRow("valid reply")
+            << Responses{at(1, "011b05000718")} << com << false << ExchangeFailure::None;
+        QTest::newRow("refusal")
+            << Responses{at(1, "01ff000000fe"), at(1, "01ff000000fe")} << com << false
+            << ExchangeFailure::Refused;
+        QTest::newRow("refusal with a wrong checksum")
+            << Responses{at(1, "01ff000000ff"), at(1, "01ff000000ff")} << com << false
+            << ExchangeFailure::NoReply;
+        QTest::newRow("wrong checksum")
+            << Responses{at(1, "011b05000719"), at(1, "011b05000719")} << com << false
+            << ExchangeFailure::NoReply;
+        QTest::newRow("refusal, then silence")
+            << Responses{at(1, "01ff000000fe")} << com << false << ExchangeFailure::NoReply;
+        QTest::newRow("silence") << Responses{} << com << false << ExchangeFailure::NoReply;
+        QTest::newRow("write fails") << Responses{} << com << true << ExchangeFailure::PortError;
+        QTest::newRow("simulation")
+            << Responses{} << QStringLiteral("NUL") << false << ExchangeFailure::Simulation;
+    }
+    void failureKinds()
+    {
+        QFETCH(Responses, responses);
+        QFETCH(QString, portName);
+        QFETCH(bool, failWrites);
+        QFETCH(ExchangeFailure, failure);
+
+        RecordingMessageBoxes recorder;
+        m_port.responses = responses;
+        m_port.failWrites = failWrites;
+        setCurrentPortName(portName);
+        const CommandBuffer fn{1, 27, 7, 5, 0};
+        const ExchangeResult result = RunExchange(fn, Exchange::Quiet);
+        QCOMPARE(result.failure, failure);
+        QCOMPARE(result.answered(), failure == ExchangeFailure::None);
+        if (result.reply)
+            QCOMPARE(*result.reply, fn);
     }
 
     // A reply that comes after its exchange has given up must never be taken
