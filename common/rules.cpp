@@ -272,3 +272,9 @@ std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
     }
     return std::nullopt;
 }
+
+QString numberRangeRule(const QString &name, int min, int max)
+{
+    return name + QStringLiteral(",NUM,MIN=") + QString::number(min) + QStringLiteral(",MAX=")
+           + QString::number(max);
+}

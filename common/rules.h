@@ -28,6 +28,9 @@ std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
                                  const QLocale &locale = QLocale(),
                                  const QDateTime &now = QDateTime::currentDateTime());
 
+// The rule of a number field from min to max: "<name>,NUM,MIN=<min>,MAX=<max>".
+QString numberRangeRule(const QString &name, int min, int max);
+
 // The leading decimal number of text, read with "." as the decimal point;
 // blanks are skipped and a text without digits gives 0.
 double leadingNumber(const QString &text);

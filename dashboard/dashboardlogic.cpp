@@ -93,7 +93,7 @@ std::optional<int> locoNumberFromText(const QString &text)
             return std::nullopt;
         number = number * 10 + (c.unicode() - u'0');
     }
-    if (number < 1 || number > MaxLocoNumber)
+    if (!Limits::isLocoNumber(number))
         return std::nullopt;
     return number;
 }
@@ -101,8 +101,9 @@ std::optional<int> locoNumberFromText(const QString &text)
 QString locoNumberRefusal(const QString &text)
 {
     return QStringLiteral("Die Lok-Nummer \"") + text + QStringLiteral("\" ist ungültig.") + CrLf
-           + QStringLiteral("Bitte geben Sie eine ganze Zahl von 1 bis ")
-           + QString::number(MaxLocoNumber) + QStringLiteral(" ein.");
+           + QStringLiteral("Bitte geben Sie eine ganze Zahl von ")
+           + QString::number(Limits::MinLocoNumber) + QStringLiteral(" bis ")
+           + QString::number(Limits::MaxLocoNumber) + QStringLiteral(" ein.");
 }
 
 FirmwareVerdict firmwareVerdict(int major, int minor, int build)
@@ -181,10 +182,9 @@ int functionNumberFromKey(const QString &key)
     return ok ? number : 0;
 }
 
-CommandBuffer accessoryCommand(quint8 controller, int decoderId, int port, bool on)
+QString functionKey(int number)
 {
-    return {controller, on ? Command::AccessoryOn : Command::AccessoryOff, quint8(port),
-            lowByte(decoderId), highByte(decoderId)};
+    return QStringLiteral("F") + QString::number(number);
 }
 
 int decoderIdFromText(const QString &text)

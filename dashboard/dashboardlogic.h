@@ -50,8 +50,7 @@ bool checkAcceptsControllerNumber(const QString &text);
 std::optional<quint8> controllerNumberFromText(const QString &text);
 QString controllerNumberRefusal(const QString &text);
 
-// A loco number is a whole number from 1 to 10239, written in digits.
-constexpr int MaxLocoNumber = 10239;
+// A loco number (Limits::isLocoNumber), written in digits.
 std::optional<int> locoNumberFromText(const QString &text);
 QString locoNumberRefusal(const QString &text);
 
@@ -74,15 +73,16 @@ QString speedStepText(quint8 replyP1);
 // The slider runs from 0 (full speed, top) to 255 (stopped, bottom).
 constexpr int SliderStop = 255;
 constexpr quint8 speedFromSlider(int sliderValue) { return quint8(255 - sliderValue); }
+constexpr int sliderFromSpeed(quint8 speed) { return 255 - speed; }
 // Whole percent of full speed, rounded down.
 int speedPercent(int sliderValue);
 QString percentText(int sliderValue);
 
 // "F7" gives 7; 0 for a key without a number.
 int functionNumberFromKey(const QString &key);
+// The key of function 7 is "F7".
+QString functionKey(int number);
 
-// The request for output port (0 to 3) of the accessory decoder id.
-CommandBuffer accessoryCommand(quint8 controller, int decoderId, int port, bool on);
 // The decoder id of a box that passed its rule: its leading number, rounded.
 int decoderIdFromText(const QString &text);
 

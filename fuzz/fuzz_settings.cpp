@@ -8,8 +8,8 @@
 // - reading never fails and a missing or empty value gives the default;
 // - a port name gives a port number from 0 to 99, and the port selection
 //   preselects simulation mode, no entry, or the entry of that very name;
-// - a loco number read back is one from 1 to 10239, and a decoder id that
-//   passes its field's rule is one from 1 to 511;
+// - a loco number read back is a loco number, and a decoder id that passes
+//   its field's rule is a decoder id (the ranges of link/commands.h);
 // - every port number from 1 to 24 stands for a device, either the mapped
 //   one (trimmed) or the default one; other numbers stand for none.
 
@@ -20,6 +20,7 @@
 #include "dashboard/accessorypanel.h"
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/portchoice.h"
+#include "link/commands.h"
 #include "link/portsession.h"
 
 #include <QCoreApplication>
@@ -103,14 +104,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!loco.isEmpty());
         FUZZ_CHECK(locoPanelKey(panel) == QStringLiteral("Slider") + suffix);
         if (const std::optional<int> number = locoNumberFromText(loco))
-            FUZZ_CHECK(*number >= 1 && *number <= MaxLocoNumber);
+            FUZZ_CHECK(*number >= 1 && *number <= Limits::MaxLocoNumber);
         const QString decoder = sysGetSetting(QStringLiteral("AccessoryAdress") + suffix,
                                               QStringLiteral("x"), SettingsSection);
         FUZZ_CHECK(!decoder.isEmpty());
         FUZZ_CHECK(accessoryPanelKey(panel) == QStringLiteral("AccessoryAdress") + suffix);
         if (!checkRule(AccessoryPanel::DecoderIdRule, decoder)) {
             const int id = decoderIdFromText(decoder);
-            FUZZ_CHECK(id >= 1 && id <= 511);
+            FUZZ_CHECK(Limits::isDecoderId(id));
         }
     }
     const QString autoConfig =

@@ -2,6 +2,7 @@
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/portchoice.h"
 #include "link/commands.h"
+#include "link/locoframes.h"
 #include "tests/support/testmain.h"
 
 #include <QFile>
@@ -252,7 +253,7 @@ void TestDashboardLogic::accessoryCommands()
     QFETCH(int, low);
     QFETCH(int, high);
     const CommandBuffer expected{9, quint8(command), quint8(port), quint8(low), quint8(high)};
-    QCOMPARE(accessoryCommand(9, decoderIdFromText(idText), port, on), expected);
+    QCOMPARE(LocoFrames::accessory(9, decoderIdFromText(idText), port, on), expected);
 }
 
 void TestDashboardLogic::settingsKeys()
@@ -261,6 +262,7 @@ void TestDashboardLogic::settingsKeys()
     QCOMPARE(accessoryPanelKey(0), QStringLiteral("AccessoryAdress00"));
     QCOMPARE(functionNumberFromKey(QStringLiteral("F7")), 7);
     QCOMPARE(functionNumberFromKey(QStringLiteral("F12")), 12);
+    QCOMPARE(functionNumberFromKey(functionKey(9)), 9);
 }
 
 void TestDashboardLogic::initialPortEntry_data()

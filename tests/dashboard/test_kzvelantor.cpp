@@ -9,6 +9,7 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/pictures.h"
 #include "link/commands.h"
+#include "link/locodriver.h"
 #include "locolist/kzlocolist.h"
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
@@ -26,6 +27,7 @@
 #include <QUrl>
 
 using Requests = QList<CommandBuffer>;
+Q_DECLARE_METATYPE(DriveIntent)
 
 namespace {
 
@@ -73,6 +75,8 @@ private slots:
     void globalStopSendsOneCommand();
     void lightAndFunctionKeys();
     void directionToggle();
+    void panelsFollowTheLocoState_data();
+    void panelsFollowTheLocoState();
     void refusedNumbersSendNothing_data();
     void refusedNumbersSendNothing();
     void speedStepsOnLeavingTheLocoNumber();
@@ -505,6 +509,47 @@ void TestKzVelantor::directionToggle()
     QCOMPARE(direction->icon().pixmap(24, 24).toImage(), up);
     // The disabled look shows the same arrow.
     QCOMPARE(direction->icon().pixmap(QSize(24, 24), QIcon::Disabled).toImage(), up);
+}
+
+// A loco driven by another source: the panel that shows it follows and
+// sends nothing itself.
+void TestKzVelantor::panelsFollowTheLocoState_data()
+{
+    QTest::addColumn<DriveIntent>("intent");
+    QTest::addColumn<int>("slider");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<bool>("light");
+    QTest::addColumn<bool>("f5");
+    QTest::newRow("speed") << DriveIntent::speed(2, 100) << 155 << true << false << false;
+    QTest::newRow("direction") << DriveIntent::direction(2, false) << SliderStop << false << false
+                               << false;
+    QTest::newRow("light") << DriveIntent::function(2, 0, true) << SliderStop << true << true
+                           << false;
+    QTest::newRow("F5") << DriveIntent::function(2, 5, true) << SliderStop << true << false << true;
+    QTest::newRow("a loco no panel shows")
+        << DriveIntent::speed(7, 100) << SliderStop << true << false << false;
+}
+
+void TestKzVelantor::panelsFollowTheLocoState()
+{
+    QFETCH(DriveIntent, intent);
+    QFETCH(int, slider);
+    QFETCH(bool, forward);
+    QFETCH(bool, light);
+    QFETCH(bool, f5);
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(1);
+    QCOMPARE(panel->kzSliderNo()->currentText(), QStringLiteral("2"));
+
+    QVERIFY(w.driver().submit(intent.from(DriveSource::Remote)).done());
+
+    QCOMPARE(m_rig->takeRequests().size(), 1);
+    QCOMPARE(panel->kzSlider()->value(), slider);
+    QCOMPARE(panel->kzDirection()->isChecked(), forward);
+    QCOMPARE(panel->chkLight()->isChecked(), light);
+    QCOMPARE(panel->tlbFunctionKeys()->button(QStringLiteral("F5"))->isChecked(), f5);
+    QVERIFY(!w.suppressSpeedCommand());
+    QCOMPARE(m_rig->boxes.count(), 0);
 }
 
 void TestKzVelantor::refusedNumbersSendNothing_data()
