@@ -37,7 +37,8 @@ QString noReplyText(quint8 controller)
 }
 
 ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &request,
-                                qint16 timeoutSeconds, CommandBuffer &received)
+                                qint16 timeoutSeconds, CommandBuffer &received,
+                                bool accessErrorBox)
 {
     // Whatever waits from an earlier exchange, a late reply above all, must
     // never be taken for the answer to this request.
@@ -51,7 +52,8 @@ ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &reque
         PortError error = port.lastError();
         if (error.number == PortErrorNumber::None)
             error = portNotOpenError();
-        showAccessError(error);
+        if (accessErrorBox)
+            showAccessError(error);
         // Nothing written, nothing to wait for.
         return ExchangeFailure::PortError;
     }
@@ -116,12 +118,14 @@ ExchangeResult RunExchange(const CommandBuffer &request, const ExchangePolicy &p
         if (port && !port->isOpen())
             OpenPort(currentPortName(), true);
         if (!port) {
-            showAccessError(portNotOpenError());
+            if (policy.showAccessError)
+                showAccessError(portNotOpenError());
             result.failure = ExchangeFailure::PortError;
             continue;
         }
         CommandBuffer received;
-        result.failure = attemptExchange(*port, request, policy.timeoutSeconds, received);
+        result.failure = attemptExchange(*port, request, policy.timeoutSeconds, received,
+                                         policy.showAccessError);
         if (result.failure == ExchangeFailure::None) {
             result.reply = received;
             return result;

@@ -16,12 +16,15 @@ enum class ExchangeFailure {
 };
 
 // How persistently a request is sent, and whether the user hears of a
-// failure. attempts 0 means 3.
+// failure: the Retry/Cancel box after the last attempt (showFailure), the
+// access error box of a port that cannot be written (showAccessError).
+// attempts 0 means 3.
 struct ExchangePolicy
 {
     qint16 attempts = 2;
     bool showFailure = true;
     qint16 timeoutSeconds = 2;
+    bool showAccessError = true;
 };
 
 namespace Exchange {
@@ -31,8 +34,8 @@ constexpr ExchangePolicy Window{2, true, 2};
 // no box; the run itself judges what a missing reply means.
 constexpr ExchangePolicy Background{0, false, 2};
 // A request from a source nobody watches at the screen (a remote throttle):
-// the window's attempts, but no box; the caller reports the failure.
-constexpr ExchangePolicy Quiet{2, false, 2};
+// the window's attempts, but no box at all; the caller reports the failure.
+constexpr ExchangePolicy Quiet{2, false, 2, false};
 } // namespace Exchange
 
 // The outcome of one exchange: the reply when a valid one came, else why not.
@@ -66,7 +69,8 @@ bool SendCommand(CommandBuffer &buffer, qint16 attempts, bool showFailure, qint1
 // reply bytes and judges them. The six bytes land in received as soon as
 // they have arrived, before they are judged.
 ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &request,
-                                qint16 timeoutSeconds, CommandBuffer &received);
+                                qint16 timeoutSeconds, CommandBuffer &received,
+                                bool showAccessError = true);
 
 // The same attempt on one buffer, which holds the request and then whatever
 // six bytes came back, valid or not.

@@ -49,7 +49,8 @@ void LocoState::setFunction(int number, int function, bool on)
         return;
     LocoSnapshot snapshot = loco(number);
     const quint16 bit = quint16(1u << function);
-    snapshot.functions = on ? quint16(snapshot.functions | bit) : quint16(snapshot.functions & ~bit);
+    snapshot.functions =
+        on ? quint16(snapshot.functions | bit) : quint16(snapshot.functions & ~bit);
     update(number, snapshot);
 }
 

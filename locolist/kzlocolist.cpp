@@ -63,7 +63,8 @@ kzLocoList::kzLocoList(QWidget *parent)
 
     m_progTab = new ProgrammingTab(LocoNumberRule);
     m_tabs->addTab(m_progTab, QStringLiteral("Pro&grammierung"));
-    connect(m_progTab, &ProgrammingTab::breakClicked, this, [this] { m_programmer.requestAbort(); });
+    connect(m_progTab, &ProgrammingTab::breakClicked, this,
+            [this] { m_programmer.requestAbort(); });
     connect(m_progTab, &ProgrammingTab::autoConfigClicked, this, &kzLocoList::saveAutoConfig);
     connect(m_progTab, &ProgrammingTab::typeClicked, this, &kzLocoList::selectProgType);
     connect(m_progTab, &ProgrammingTab::stepClicked, this, &kzLocoList::stepValue);

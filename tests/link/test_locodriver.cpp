@@ -118,13 +118,14 @@ private Q_SLOTS:
             << Statuses{S::Done} << Frames{speed3} << 0 << 0 << 100;
         QTest::newRow("remote waits for the programming track, the window does not")
             << true << true
-            << Intents{remote(DriveIntent::speed(3, 100)), window(DriveIntent::function(3, 0, true))}
+            << Intents{remote(DriveIntent::speed(3, 100)),
+                       window(DriveIntent::function(3, 0, true))}
             << Intents{} << 0 << Statuses{S::Queued, S::Done} << Frames{light3, speed3} << 0 << 0
             << 100;
         QTest::newRow("an emergency stop goes before everything queued")
             << true << true
-            << Intents{remote(DriveIntent::speed(3, 100)), remote(DriveIntent::function(3, 1, true)),
-                       remote(DriveIntent::stopAll())}
+            << Intents{remote(DriveIntent::speed(3, 100)),
+                       remote(DriveIntent::function(3, 1, true)), remote(DriveIntent::stopAll())}
             << Intents{} << 0 << Statuses{S::Queued, S::Queued, S::Queued}
             << Frames{stopAll, speed3, f1of3} << 0 << 0 << 100;
         QTest::newRow("remote waits for a running exchange")
@@ -167,10 +168,11 @@ private Q_SLOTS:
             state.setController(Controller);
         LocoDriver driver(state);
         int reported = 0;
-        connect(&driver, &LocoDriver::noReply, this, [&](const DriveIntent &intent, ExchangeFailure) {
-            QCOMPARE(intent.tag, quint64(7));
-            ++reported;
-        });
+        connect(&driver, &LocoDriver::noReply, this,
+                [&](const DriveIntent &intent, ExchangeFailure) {
+                    QCOMPARE(intent.tag, quint64(7));
+                    ++reported;
+                });
         RecordingMessageBoxes recorder;
         recorder.onShow = [&](const MessageBoxRequest &) {
             for (const DriveIntent &intent : std::as_const(duringBox))
