@@ -53,14 +53,6 @@ QString portPanelText(const QString &portName)
     return portName;
 }
 
-double roundHalfEven(double value)
-{
-    const double nearest = std::round(value); // halves away from zero
-    if (std::fabs(value - std::trunc(value)) == 0.5)
-        return 2.0 * std::round(value / 2.0);
-    return nearest;
-}
-
 bool checkAcceptsControllerNumber(const QString &text)
 {
     const double number = leadingNumber(text);

@@ -37,9 +37,6 @@ QString programInfoText();
 // The port panel: "Simulation" for "NUL" in any case, else the name itself.
 QString portPanelText(const QString &portName);
 
-// Rounds to the nearest whole number, halves to the even neighbour.
-double roundHalfEven(double value);
-
 // The controller number check accepts: the leading number of the text, from
 // 0 to 250 before rounding.
 bool checkAcceptsControllerNumber(const QString &text);
