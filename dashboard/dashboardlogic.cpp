@@ -181,7 +181,7 @@ CommandBuffer accessoryCommand(quint8 controller, int decoderId, int port, bool 
 
 int decoderIdFromText(const QString &text)
 {
-    return int(roundHalfEven(leadingNumber(text)));
+    return readWholeNumber(text).value_or(0);
 }
 
 QString locoPanelKey(int panel)

@@ -80,7 +80,8 @@ int functionNumberFromKey(const QString &key);
 
 // The request for output port (0 to 3) of the accessory decoder id.
 CommandBuffer accessoryCommand(quint8 controller, int decoderId, int port, bool on);
-// The decoder id of a box that passed its rule: its leading number, rounded.
+// The decoder id of a box that passed its rule: the typed number (comma or
+// point) rounded, halves to even.
 int decoderIdFromText(const QString &text);
 
 // Settings keys of the panels: "Slider00" to "Slider03",

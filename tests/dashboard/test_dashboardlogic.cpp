@@ -241,6 +241,9 @@ void TestDashboardLogic::accessoryCommands_data()
     QTest::newRow("511 Port 1 OFF") << "511" << 0 << false << 26 << 255 << 1;
     QTest::newRow("1 Port 2 ON") << "1" << 1 << true << 25 << 1 << 0;
     QTest::newRow("256") << "256" << 2 << false << 26 << 0 << 1;
+    QTest::newRow("2.5 half to even") << "2.5" << 0 << true << 25 << 2 << 0;
+    QTest::newRow("3,5 half to even") << "3,5" << 0 << true << 25 << 4 << 0;
+    QTest::newRow("255,7 rounds up") << "255,7" << 1 << false << 26 << 0 << 1;
 }
 
 void TestDashboardLogic::accessoryCommands()

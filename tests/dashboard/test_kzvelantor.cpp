@@ -617,6 +617,7 @@ void TestKzVelantor::accessoryPorts_data()
     QTest::newRow("300 Port 4 ON") << "300" << 3 << true << 25 << 44 << 1;
     QTest::newRow("511 Port 1 OFF") << "511" << 0 << false << 26 << 255 << 1;
     QTest::newRow("1 Port 3 OFF") << "1" << 2 << false << 26 << 1 << 0;
+    QTest::newRow("comma 299,5 is sent as 300") << "299,5" << 3 << true << 25 << 44 << 1;
 }
 
 void TestKzVelantor::accessoryPorts()
