@@ -157,8 +157,8 @@ QString speedStepText(quint8 replyP1)
 
 int speedPercent(int sliderValue)
 {
-    // Whole numbers throughout: (255 - v) / 255 * 100 rounded down exactly.
-    return (255 - sliderValue) * 100 / 255;
+    // Whole numbers throughout: speed / 255 * 100 rounded down exactly.
+    return int(speedFromSlider(sliderValue)) * 100 / 255;
 }
 
 QString percentText(int sliderValue)

@@ -68,9 +68,11 @@ QString boardLayoutText(quint8 statusFlags);
 // reply.
 QString speedStepText(quint8 replyP1);
 
-// The slider runs from 0 (full speed, top) to 255 (stopped, bottom).
-constexpr int SliderStop = 255;
-constexpr quint8 speedFromSlider(int sliderValue) { return quint8(255 - sliderValue); }
+// The slider's value is the speed: 0 (stopped) at the bottom, 255 (full
+// speed) at the top, so that its fill grows with the speed and a screen
+// reader announces the speed.
+constexpr int SliderStop = 0;
+constexpr quint8 speedFromSlider(int sliderValue) { return quint8(sliderValue); }
 // Whole percent of full speed, rounded down.
 int speedPercent(int sliderValue);
 QString percentText(int sliderValue);

@@ -212,12 +212,13 @@ void TestDashboardLogic::percentages_data()
     QTest::addColumn<int>("slider");
     QTest::addColumn<int>("speed");
     QTest::addColumn<QString>("text");
-    QTest::newRow("stopped") << 255 << 0 << "0 %";
-    QTest::newRow("128") << 128 << 127 << "49 %";
-    QTest::newRow("254 moves but shows 0") << 254 << 1 << "0 %";
-    QTest::newRow("full") << 0 << 255 << "100 %";
-    QTest::newRow("exact fifth") << 204 << 51 << "20 %";
-    QTest::newRow("exact three fifths") << 102 << 153 << "60 %";
+    // The slider's value is the speed sent.
+    QTest::newRow("stopped") << 0 << 0 << "0 %";
+    QTest::newRow("127") << 127 << 127 << "49 %";
+    QTest::newRow("1 moves but shows 0") << 1 << 1 << "0 %";
+    QTest::newRow("full") << 255 << 255 << "100 %";
+    QTest::newRow("exact fifth") << 51 << 51 << "20 %";
+    QTest::newRow("exact three fifths") << 153 << 153 << "60 %";
 }
 
 void TestDashboardLogic::percentages()

@@ -13,6 +13,7 @@
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFile>
 #include <QFrame>
@@ -24,6 +25,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
 
 using Requests = QList<CommandBuffer>;
 
@@ -69,6 +71,8 @@ private slots:
     void sliderSendsSpeed_data();
     void sliderSendsSpeed();
     void dragSendsOnlyWhereTheKnobIsLetGo();
+    void sliderKeys_data();
+    void sliderKeys();
     void panelStopSendsOneCommand();
     void globalStopSendsOneCommand();
     void lightAndFunctionKeys();
@@ -366,7 +370,7 @@ void TestKzVelantor::checkInSimulationMode()
     QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
 
     // Nothing is sent, the controls still react.
-    w.locoPanel(0)->kzSlider()->setValue(128);
+    w.locoPanel(0)->kzSlider()->setValue(127);
     QCOMPARE(w.locoPanel(0)->lblSliderValue()->text(), QStringLiteral("49 %"));
     w.locoPanel(0)->kzSliderNo()->showPopup();
     QCOMPARE(w.locoPanel(0)->kzSliderNo()->count(), 0);
@@ -387,9 +391,10 @@ void TestKzVelantor::sliderSendsSpeed_data()
     QTest::addColumn<int>("speed");
     QTest::addColumn<QString>("label");
     QTest::addColumn<bool>("changeable");
-    QTest::newRow("128") << 128 << 127 << "49 %" << false;
-    QTest::newRow("254") << 254 << 1 << "0 %" << false;
-    QTest::newRow("0") << 0 << 255 << "100 %" << false;
+    // The value is the speed: 0 at the bottom, 255 at the top.
+    QTest::newRow("127") << 127 << 127 << "49 %" << false;
+    QTest::newRow("1") << 1 << 1 << "0 %" << false;
+    QTest::newRow("255") << 255 << 255 << "100 %" << false;
 }
 
 void TestKzVelantor::sliderSendsSpeed()
@@ -410,9 +415,13 @@ void TestKzVelantor::sliderSendsSpeed()
     QCOMPARE(panel->kzDirection()->isEnabled(), changeable);
     QCOMPARE(panel->kzSliderNo()->isEnabled(), changeable);
     QCOMPARE(m_rig->station.state().drives.value(300).speed, quint8(speed));
+    // A screen reader announces the speed.
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(panel->kzSlider());
+    QVERIFY(accessible && accessible->valueInterface());
+    QCOMPARE(accessible->valueInterface()->currentValue().toInt(), speed);
 
     // Back at the stop position the loco and direction can change again.
-    panel->kzSlider()->triggerAction(QAbstractSlider::SliderToMaximum);
+    panel->kzSlider()->triggerAction(QAbstractSlider::SliderToMinimum);
     QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 0, 44, 1)});
     QVERIFY(panel->kzDirection()->isEnabled());
     QVERIFY(panel->kzSliderNo()->isEnabled());
@@ -423,7 +432,7 @@ void TestKzVelantor::dragSendsOnlyWhereTheKnobIsLetGo()
     kzVelantor &w = checkedWindow();
     QSlider *slider = w.locoPanel(0)->kzSlider();
     slider->setSliderDown(true);
-    for (int position : {250, 200, 150, 100})
+    for (int position : {5, 55, 105, 155})
         slider->setSliderPosition(position);
     QVERIFY(m_rig->takeRequests().isEmpty());
     slider->setSliderDown(false);
@@ -433,6 +442,48 @@ void TestKzVelantor::dragSendsOnlyWhereTheKnobIsLetGo()
     slider->setFocus();
     QTest::keyClick(slider, Qt::Key_Up);
     QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 156, 1, 0)});
+}
+
+void TestKzVelantor::sliderKeys_data()
+{
+    QTest::addColumn<int>("key"); // 0: the wheel turned up one notch
+    QTest::addColumn<int>("speed"); // sent and shown; -1: nothing is sent
+    QTest::newRow("Home stops") << int(Qt::Key_Home) << 0;
+    QTest::newRow("End does nothing") << int(Qt::Key_End) << -1;
+    QTest::newRow("Up") << int(Qt::Key_Up) << 101;
+    QTest::newRow("Down") << int(Qt::Key_Down) << 99;
+    QTest::newRow("Page up") << int(Qt::Key_PageUp) << 116;
+    QTest::newRow("Page down") << int(Qt::Key_PageDown) << 84;
+    QTest::newRow("wheel up") << 0 << 103;
+}
+
+void TestKzVelantor::sliderKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, speed);
+    kzVelantor &w = checkedWindow();
+    QSlider *slider = w.locoPanel(0)->kzSlider();
+    slider->setValue(100);
+    m_rig->takeRequests();
+
+    if (key) {
+        QTest::keyClick(slider, Qt::Key(key));
+    } else {
+        const QPointF centre = QRectF(slider->rect()).center();
+        QWheelEvent wheel(centre, slider->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(slider, &wheel);
+    }
+
+    if (speed < 0) {
+        QVERIFY(m_rig->takeRequests().isEmpty());
+        QCOMPARE(slider->value(), 100);
+    } else {
+        QCOMPARE(m_rig->takeRequests(),
+                 Requests{frame(1, Command::SetSpeed, quint8(speed), 1, 0)});
+        QCOMPARE(slider->value(), speed);
+        QCOMPARE(w.locoPanel(0)->lblSliderValue()->text(), percentText(speed));
+    }
 }
 
 void TestKzVelantor::panelStopSendsOneCommand()
@@ -454,7 +505,7 @@ void TestKzVelantor::panelStopSendsOneCommand()
 void TestKzVelantor::globalStopSendsOneCommand()
 {
     kzVelantor &w = checkedWindow();
-    const int values[] = {0, 100, 200, 255};
+    const int values[] = {255, 155, 55, 0};
     for (int i = 0; i < 4; ++i)
         w.locoPanel(i)->kzSlider()->setValue(values[i]);
     m_rig->takeRequests();
