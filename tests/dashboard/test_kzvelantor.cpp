@@ -101,10 +101,12 @@ private slots:
     void splashAndAboutBox();
     void optionsAskForANewCheck();
     void helpWithoutManual();
+    void helpOpensTheManual_data();
     void helpOpensTheManual();
     void otherWindowsGetTheControllerNumber();
     void enterAndMnemonicsStartTheCheck();
     void everyInputHasAnAccessibleName();
+    void toolBarReachedByKeyboard();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -751,20 +753,29 @@ void TestKzVelantor::trackPowerWithoutReplySwitchesNothing()
 void TestKzVelantor::closingAsksAboutTrackPower_data()
 {
     QTest::addColumn<bool>("answerYes");
-    QTest::newRow("Yes switches off") << true;
-    QTest::newRow("No leaves it on") << false;
+    QTest::addColumn<bool>("byKey"); // Ctrl+Q instead of the close
+    QTest::newRow("Yes switches off") << true << false;
+    QTest::newRow("No leaves it on") << false << false;
+    QTest::newRow("Ctrl+Q closes the same way") << true << true;
 }
 
 void TestKzVelantor::closingAsksAboutTrackPower()
 {
     QFETCH(bool, answerYes);
+    QFETCH(bool, byKey);
     m_rig->station.setTrackOutput(TrackOutput::PowerOn);
     kzVelantor &w = checkedWindow();
     w.locoPanel(2)->kzSliderNo()->setEditText(QStringLiteral("300"));
     w.accessoryPanel(1)->kzAccessory()->setText(QStringLiteral("77"));
     m_rig->boxes.script({answerYes ? BoxAnswer::Yes : BoxAnswer::No});
 
-    closeWindow();
+    if (byKey) {
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    } else {
+        closeWindow();
+    }
 
     QCOMPARE(m_rig->boxes.count(), 1);
     const MessageBoxRequest &box = m_rig->boxes.last();
@@ -907,8 +918,16 @@ void TestKzVelantor::helpWithoutManual()
     QVERIFY(m_rig->boxes.last().text.startsWith(QLatin1String("Handbuch nicht vorhanden.\r\n")));
 }
 
+void TestKzVelantor::helpOpensTheManual_data()
+{
+    QTest::addColumn<bool>("byKey"); // F1 instead of the tool bar button
+    QTest::newRow("tool bar") << false;
+    QTest::newRow("F1") << true;
+}
+
 void TestKzVelantor::helpOpensTheManual()
 {
+    QFETCH(bool, byKey);
     QTemporaryDir dir;
     QFile manual(dir.filePath(QStringLiteral("Handbuch_Velantor.pdf")));
     QVERIFY(manual.open(QIODevice::WriteOnly));
@@ -921,7 +940,13 @@ void TestKzVelantor::helpOpensTheManual()
         return true;
     });
 
-    w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
+    if (byKey) {
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F1);
+    } else {
+        w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
+    }
 
     QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(manual.fileName())});
     QCOMPARE(m_rig->boxes.count(), 0);
@@ -992,6 +1017,37 @@ void TestKzVelantor::everyInputHasAnAccessibleName()
     }
     QCOMPARE(w.toolBarAction(QStringLiteral("btnInfo"))->toolTip(),
              QStringLiteral("Programmversion und Copyright anzeigen \t"));
+}
+
+// Tab walks through the tool bar buttons as through any other button, and
+// the tool-tips name the keys.
+void TestKzVelantor::toolBarReachedByKeyboard()
+{
+    kzVelantor &w = window();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QList<QWidget *> buttons;
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnClose"})
+        buttons.append(w.Toolbar1()->widgetForAction(w.toolBarAction(QLatin1String(key))));
+    buttons.append(w.txtControllerNr());
+
+    buttons.first()->setFocus(Qt::TabFocusReason);
+    QCOMPARE(QApplication::focusWidget(), buttons.first());
+    for (int i = 1; i < buttons.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), buttons.at(i));
+    }
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnHelp"))->toolTip(),
+             QStringLiteral("Handbuch aufrufen (F1)"));
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnClose"))->toolTip(),
+             QStringLiteral("Velantor verlassen (Strg+Q)"));
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnOptions"))->toolTip(),
+             QStringLiteral("Einstellungen aufrufen"));
+
+    // Space on a focused tool bar button presses it.
+    buttons.at(2)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(buttons.at(2), Qt::Key_Space);
+    QCOMPARE(m_dialogTypes, QStringList{QStringLiteral("kzInfo")});
 }
 
 KZ_TEST_MAIN(TestKzVelantor)
