@@ -199,3 +199,23 @@ QString trackPowerQuestion()
     return QStringLiteral("Laststromkreis ist noch aufgeregelt.") + CrLf + CrLf
            + QStringLiteral("Abregeln ?");
 }
+
+namespace {
+
+QString manualPathParagraph(const QString &path)
+{
+    return CrLf + CrLf + QStringLiteral("Sie finden das Handbuch hier:") + CrLf + path;
+}
+
+} // namespace
+
+QString manualNoPdfApplicationText(const QString &path)
+{
+    return QStringLiteral("Das Handbuch kann nicht angezeigt werden: Auf diesem Rechner ist kein ")
+           + QStringLiteral("Programm für PDF-Dateien eingerichtet.") + manualPathParagraph(path);
+}
+
+QString manualNotOpenedText(const QString &path)
+{
+    return QStringLiteral("Das Handbuch konnte nicht geöffnet werden.") + manualPathParagraph(path);
+}

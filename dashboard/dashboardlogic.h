@@ -98,3 +98,8 @@ QString trackPowerQuestion();
 // Text when the manual is missing, and its file name.
 inline const QString ManualFileName = QStringLiteral("Handbuch_Velantor.pdf");
 inline const QString ManualMissingText = QStringLiteral("Handbuch nicht vorhanden.");
+// Warnings when the manual is there but cannot be shown: the desktop has no
+// application for PDF files, or the opener failed. Both name the manual's
+// path so that the user can open it another way.
+QString manualNoPdfApplicationText(const QString &path);
+QString manualNotOpenedText(const QString &path);

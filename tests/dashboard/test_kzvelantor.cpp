@@ -1,4 +1,5 @@
 #include "about/kzinfo.h"
+#include "common/errors.h"
 #include "common/program.h"
 #include "common/settings.h"
 #include "controller/kzcontrollersettingsvl.h"
@@ -147,6 +148,8 @@ kzVelantor &TestKzVelantor::window()
             return int(QDialog::Rejected);
         });
         m_window->setDocumentOpener([](const QUrl &) { return true; });
+        m_window->setPdfApplicationQuery(
+            [] { return std::optional<QString>(QStringLiteral("betrachter.desktop")); });
         m_window->txtControllerNr()->setText(QStringLiteral("1"));
         m_window->show();
     }
@@ -921,13 +924,34 @@ void TestKzVelantor::helpWithoutManual()
 void TestKzVelantor::helpOpensTheManual_data()
 {
     QTest::addColumn<bool>("byKey"); // F1 instead of the tool bar button
-    QTest::newRow("tool bar") << false;
-    QTest::newRow("F1") << true;
+    QTest::addColumn<bool>("asked"); // whether the desktop could be asked
+    QTest::addColumn<QString>("application"); // its PDF application
+    QTest::addColumn<bool>("openerWorks");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("warning"); // %1: the manual's path; empty: no box
+    const QString where = QStringLiteral("\r\n\r\nSie finden das Handbuch hier:\r\n%1");
+    QTest::newRow("tool bar") << false << true << "betrachter.desktop" << true << true << QString();
+    QTest::newRow("F1") << true << true << "betrachter.desktop" << true << true << QString();
+    QTest::newRow("no PDF application")
+        << false << true << "" << true << false
+        << QStringLiteral("Das Handbuch kann nicht angezeigt werden: Auf diesem Rechner ist kein "
+                          "Programm für PDF-Dateien eingerichtet.")
+               + where;
+    QTest::newRow("opener fails") << true << true << "betrachter.desktop" << false << true
+                                  << QStringLiteral("Das Handbuch konnte nicht geöffnet werden.")
+                                         + where;
+    QTest::newRow("desktop not asked: the opener decides")
+        << false << false << "" << true << true << QString();
 }
 
 void TestKzVelantor::helpOpensTheManual()
 {
     QFETCH(bool, byKey);
+    QFETCH(bool, asked);
+    QFETCH(QString, application);
+    QFETCH(bool, openerWorks);
+    QFETCH(bool, opens);
+    QFETCH(QString, warning);
     QTemporaryDir dir;
     QFile manual(dir.filePath(QStringLiteral("Handbuch_Velantor.pdf")));
     QVERIFY(manual.open(QIODevice::WriteOnly));
@@ -937,7 +961,10 @@ void TestKzVelantor::helpOpensTheManual()
     QList<QUrl> opened;
     w.setDocumentOpener([&](const QUrl &url) {
         opened.append(url);
-        return true;
+        return openerWorks;
+    });
+    w.setPdfApplicationQuery([=] {
+        return asked ? std::optional<QString>(application) : std::nullopt;
     });
 
     if (byKey) {
@@ -948,8 +975,15 @@ void TestKzVelantor::helpOpensTheManual()
         w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
     }
 
-    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(manual.fileName())});
-    QCOMPARE(m_rig->boxes.count(), 0);
+    QCOMPARE(opened, opens ? QList<QUrl>{QUrl::fromLocalFile(manual.fileName())} : QList<QUrl>{});
+    if (warning.isEmpty()) {
+        QCOMPARE(m_rig->boxes.count(), 0);
+        return;
+    }
+    QCOMPARE(m_rig->boxes.count(), 1);
+    QCOMPARE(m_rig->boxes.last().icon, BoxIcon::Warning);
+    QCOMPARE(m_rig->boxes.last().caption, Program::Title);
+    QCOMPARE(m_rig->boxes.last().text, errorBoxText(warning.arg(manual.fileName())));
 }
 
 void TestKzVelantor::otherWindowsGetTheControllerNumber()
