@@ -77,6 +77,12 @@ constexpr quint8 speedFromSlider(int sliderValue) { return quint8(sliderValue); 
 int speedPercent(int sliderValue);
 QString percentText(int sliderValue);
 
+// The background of "Licht" when it is on, and of an F key that is on: a
+// light blue of its own, far from the grey of a key that is off, with black
+// text at a contrast of about 10:1.
+inline const QColor LightOnColour(255, 255, 0);
+inline const QColor FunctionOnColour(110, 190, 255);
+
 // "F7" gives 7; 0 for a key without a number.
 int functionNumberFromKey(const QString &key);
 

@@ -58,6 +58,10 @@ FunctionKeyBar::FunctionKeyBar(QWidget *parent)
         grid->addWidget(button, (number - 1) / 2, (number - 1) % 2);
         connect(button, &QToolButton::clicked, this,
                 [this, key](bool pressed) { emit buttonClicked(key, pressed); });
+        // However the state changes, the colour follows it.
+        connect(button, &QToolButton::toggled, button, [button](bool on) {
+            setButtonColour(button, on ? FunctionOnColour : QColor());
+        });
         m_buttons.append(button);
     }
 }
@@ -207,5 +211,5 @@ void LocoPanel::showDirection(bool up)
 
 void LocoPanel::showLight(bool on)
 {
-    setButtonColour(m_light, on ? QColor(255, 255, 0) : QColor());
+    setButtonColour(m_light, on ? LightOnColour : QColor());
 }

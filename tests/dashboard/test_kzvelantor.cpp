@@ -28,6 +28,8 @@
 #include <QUrl>
 #include <QWheelEvent>
 
+#include <cmath>
+
 using Requests = QList<CommandBuffer>;
 
 namespace {
@@ -45,6 +47,23 @@ CommandBuffer statusQuery(quint8 controller = 1)
 QColor textColour(const QLabel *label)
 {
     return label->palette().color(QPalette::WindowText);
+}
+
+// The contrast of two colours as the accessibility guidelines (WCAG) define
+// it: (L1 + 0.05) / (L2 + 0.05) of their relative luminances.
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    auto luminance = [](const QColor &c) {
+        auto channel = [](int value) {
+            const double v = value / 255.0;
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green())
+               + 0.0722 * channel(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 } // namespace
@@ -532,8 +551,16 @@ void TestKzVelantor::lightAndFunctionKeys()
     LocoPanel *panel = w.locoPanel(0);
     const QColor face = buttonColour(panel->chkLight());
 
-    panel->tlbFunctionKeys()->button(QStringLiteral("F12"))->click();
-    panel->tlbFunctionKeys()->button(QStringLiteral("F12"))->click();
+    QToolButton *f12 = panel->tlbFunctionKeys()->button(QStringLiteral("F12"));
+    const QColor keyFace = buttonColour(f12);
+    f12->click();
+    // On shows a colour of its own, readable against the key's text.
+    QCOMPARE(buttonColour(f12), FunctionOnColour);
+    QVERIFY(buttonColour(f12) != QColor(255, 255, 0));
+    QVERIFY2(contrastRatio(f12->palette().color(QPalette::ButtonText), buttonColour(f12)) >= 4.5,
+             "WCAG AA");
+    f12->click();
+    QCOMPARE(buttonColour(f12), keyFace);
     QCOMPARE(m_rig->takeRequests(), (Requests{frame(1, Command::FunctionOn, 12, 1, 0),
                                               frame(1, Command::FunctionOff, 12, 1, 0)}));
 
