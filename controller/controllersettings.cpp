@@ -178,6 +178,5 @@ qint16 PINFormatToNumber(const QString &text, qint32 controllerType)
 
 qint16 pinFieldNumber(const QString &text)
 {
-    const double value = std::nearbyint(leadingNumber(text));
-    return qint16(qBound(0.0, value, 255.0));
+    return qint16(qBound(0, readWholeNumber(text).value_or(0), 255));
 }

@@ -53,14 +53,6 @@ QString portPanelText(const QString &portName)
     return portName;
 }
 
-double roundHalfEven(double value)
-{
-    const double nearest = std::round(value); // halves away from zero
-    if (std::fabs(value - std::trunc(value)) == 0.5)
-        return 2.0 * std::round(value / 2.0);
-    return nearest;
-}
-
 bool checkAcceptsControllerNumber(const QString &text)
 {
     const double number = leadingNumber(text);
@@ -166,8 +158,8 @@ QString speedStepText(quint8 replyP1)
 
 int speedPercent(int sliderValue)
 {
-    // Whole numbers throughout: (255 - v) / 255 * 100 rounded down exactly.
-    return (255 - sliderValue) * 100 / 255;
+    // Whole numbers throughout: speed / 255 * 100 rounded down exactly.
+    return int(speedFromSlider(sliderValue)) * 100 / 255;
 }
 
 QString percentText(int sliderValue)
@@ -189,7 +181,7 @@ QString functionKey(int number)
 
 int decoderIdFromText(const QString &text)
 {
-    return int(roundHalfEven(leadingNumber(text)));
+    return readWholeNumber(text).value_or(0);
 }
 
 QString locoPanelKey(int panel)
@@ -206,4 +198,24 @@ QString trackPowerQuestion()
 {
     return QStringLiteral("Laststromkreis ist noch aufgeregelt.") + CrLf + CrLf
            + QStringLiteral("Abregeln ?");
+}
+
+namespace {
+
+QString manualPathParagraph(const QString &path)
+{
+    return CrLf + CrLf + QStringLiteral("Sie finden das Handbuch hier:") + CrLf + path;
+}
+
+} // namespace
+
+QString manualNoPdfApplicationText(const QString &path)
+{
+    return QStringLiteral("Das Handbuch kann nicht angezeigt werden: Auf diesem Rechner ist kein ")
+           + QStringLiteral("Programm für PDF-Dateien eingerichtet.") + manualPathParagraph(path);
+}
+
+QString manualNotOpenedText(const QString &path)
+{
+    return QStringLiteral("Das Handbuch konnte nicht geöffnet werden.") + manualPathParagraph(path);
 }

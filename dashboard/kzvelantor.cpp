@@ -13,6 +13,7 @@
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/kzoptions.h"
 #include "dashboard/locopanel.h"
+#include "dashboard/pdfapplication.h"
 #include "dashboard/pictures.h"
 #include "link/commands.h"
 #include "link/exchange.h"
@@ -50,6 +51,7 @@ kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     : QMainWindow(parent)
     , m_modalRunner([](QDialog *dialog) { return dialog->exec(); })
     , m_documentOpener([](const QUrl &url) { return QDesktopServices::openUrl(url); })
+    , m_pdfApplicationQuery(desktopPdfApplication)
     , m_programDirectory(QCoreApplication::applicationDirPath())
 {
     if (!port) {
@@ -117,6 +119,11 @@ void kzVelantor::setModalRunner(ModalRunner runner)
 void kzVelantor::setDocumentOpener(DocumentOpener opener)
 {
     m_documentOpener = std::move(opener);
+}
+
+void kzVelantor::setPdfApplicationQuery(PdfApplicationQuery query)
+{
+    m_pdfApplicationQuery = std::move(query);
 }
 
 void kzVelantor::setProgramDirectory(const QString &directory)
@@ -231,7 +238,16 @@ void kzVelantor::showHelp()
         sysShowError(ManualMissingText, false, false, QString());
         return;
     }
-    m_documentOpener(QUrl::fromLocalFile(path));
+    // The opener only reports whether it could be started, not whether a
+    // program shows the file: without a PDF application the user would see
+    // nothing at all.
+    const std::optional<QString> application = m_pdfApplicationQuery();
+    if (application && application->isEmpty()) {
+        sysShowError(manualNoPdfApplicationText(path), false, false, QString());
+        return;
+    }
+    if (!m_documentOpener(QUrl::fromLocalFile(path)))
+        sysShowError(manualNotOpenedText(path), false, false, QString());
 }
 
 void kzVelantor::showInfo()

@@ -52,6 +52,10 @@ public:
     // How the manual is handed to the desktop; tests replace it.
     using DocumentOpener = std::function<bool(const QUrl &)>;
     void setDocumentOpener(DocumentOpener opener);
+    // How the desktop is asked for its application for PDF files (see
+    // desktopPdfApplication); tests replace it.
+    using PdfApplicationQuery = std::function<std::optional<QString>()>;
+    void setPdfApplicationQuery(PdfApplicationQuery query);
     // The directory searched for the manual (the program's own by default).
     void setProgramDirectory(const QString &directory);
     QString manualPath() const;
@@ -156,6 +160,7 @@ private:
     std::array<int, PanelCount> m_lastSliderValue{};
     ModalRunner m_modalRunner;
     DocumentOpener m_documentOpener;
+    PdfApplicationQuery m_pdfApplicationQuery;
     QString m_programDirectory;
 
     QToolBar *m_toolBar = nullptr;

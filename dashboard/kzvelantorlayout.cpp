@@ -10,6 +10,7 @@
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -35,13 +36,14 @@ struct ToolBarButton
     const char *key;
     const char *text;
     const char *toolTip;
+    QKeyCombination shortcut; // Qt::Key_unknown: none
 };
 
 constexpr ToolBarButton ToolBarButtons[] = {
-    {"btnOptions", "Einstellungen", "Einstellungen aufrufen"},
-    {"btnHelp", "Handbuch", "Handbuch aufrufen"},
-    {"btnInfo", "Info", "Programmversion und Copyright anzeigen \t"},
-    {"btnClose", "Beenden", "Velantor verlassen"},
+    {"btnOptions", "Einstellungen", "Einstellungen aufrufen", Qt::Key_unknown},
+    {"btnHelp", "Handbuch", "Handbuch aufrufen (F1)", Qt::Key_F1},
+    {"btnInfo", "Info", "Programmversion und Copyright anzeigen \t", Qt::Key_unknown},
+    {"btnClose", "Beenden", "Velantor verlassen (Strg+Q)", Qt::CTRL | Qt::Key_Q},
 };
 
 QLabel *statusBarPanel(QWidget *parent, const QString &key, const QString &text,
@@ -72,6 +74,11 @@ void kzVelantor::buildToolBar()
         QAction *action = m_toolBar->addAction(toolBarIcon(key), QString::fromUtf8(button.text));
         action->setObjectName(key);
         action->setToolTip(QString::fromUtf8(button.toolTip));
+        if (button.shortcut.key() != Qt::Key_unknown)
+            action->setShortcut(QKeySequence(button.shortcut));
+        // Tool bar buttons take no focus by default; a keyboard user must
+        // reach them with Tab like every other button.
+        m_toolBar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
     }
     connect(m_toolBar, &QToolBar::actionTriggered, this,
             [this](QAction *action) { dispatchToolBar(action->objectName()); });
