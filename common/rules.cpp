@@ -21,30 +21,37 @@ int sysListNumEntries(const QString &hElementList, const QString &hSeparator)
 
 QString sysListEntry(int hElementNo, const QString &hElementList, const QString &hSeparator)
 {
-    if (hElementNo < 1 || hElementNo > sysListNumEntries(hElementList, hSeparator)
-        || hSeparator.isEmpty())
+    if (hElementNo < 1 || hSeparator.isEmpty())
         return hElementNo == 1 ? hElementList : QString();
-    const QString list = hElementList + hSeparator;
+    // Walks to the entry without copying the list: rules walk theirs often.
     qsizetype start = 0;
-    QString entry;
-    for (int number = 1; number <= hElementNo; ++number) {
-        const qsizetype end = list.indexOf(hSeparator, start, Qt::CaseInsensitive);
-        entry = list.mid(start, end - start);
+    for (int number = 1; number < hElementNo; ++number) {
+        const qsizetype end = hElementList.indexOf(hSeparator, start, Qt::CaseInsensitive);
+        if (end < 0)
+            return QString();
         start = end + hSeparator.size();
     }
-    return entry;
+    const qsizetype end = hElementList.indexOf(hSeparator, start, Qt::CaseInsensitive);
+    return hElementList.mid(start, end < 0 ? -1 : end - start);
 }
 
 int sysListLookUp(const QString &hSearchElement, const QString &hElementList,
                   const QString &hSeparator)
 {
-    const int count = sysListNumEntries(hElementList, hSeparator);
-    for (int number = 1; number <= count; ++number) {
-        if (sysListEntry(number, hElementList, hSeparator)
-                .compare(hSearchElement, Qt::CaseInsensitive) == 0)
+    if (hSeparator.isEmpty())
+        return hElementList.compare(hSearchElement, Qt::CaseInsensitive) == 0 ? 1 : 0;
+    // Compares each entry where it stands: one pass, no entry copied.
+    const QStringView list(hElementList);
+    qsizetype start = 0;
+    for (int number = 1;; ++number) {
+        const qsizetype end = list.indexOf(hSeparator, start, Qt::CaseInsensitive);
+        const QStringView entry = list.sliced(start, (end < 0 ? list.size() : end) - start);
+        if (entry.compare(hSearchElement, Qt::CaseInsensitive) == 0)
             return number;
+        if (end < 0)
+            return 0;
+        start = end + hSeparator.size();
     }
-    return 0;
 }
 
 double leadingNumber(const QString &text)
