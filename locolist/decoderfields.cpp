@@ -52,15 +52,17 @@ QHash<int, QString> loadMakers()
         return makers;
     const QList<QByteArray> lines = file.readAll().split('\n');
     for (const QByteArray &raw : lines) {
-        const QByteArray line = raw.trimmed();
+        const QByteArrayView line = QByteArrayView(raw).trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         const qsizetype separator = line.indexOf(';');
+        if (separator < 0)
+            continue;
         bool ok = false;
-        const int id = line.left(separator).trimmed().toInt(&ok);
-        if (separator < 0 || !ok)
+        const int id = line.first(separator).trimmed().toInt(&ok);
+        if (!ok)
             continue; // the header
-        makers.insert(id, QString::fromUtf8(line.mid(separator + 1).trimmed()));
+        makers.insert(id, QString::fromUtf8(line.sliced(separator + 1).trimmed()));
     }
     return makers;
 }

@@ -288,6 +288,10 @@ void TestDecoderFields::parsing_data()
     bad("a bad line after good ones", "1;3\n2;1\n3;8\n\nabc\n4;6\n", 5);
     bad("misspelt header", "CV;Werte\n1;3\n", 1);
     bad("counted with CR LF", "CV;Wert\r\n1;3\r\n\r\n9;x\r\n", 4);
+    // Only ASCII blanks are blanks: 0x85 and 0xA0 are pieces of a UTF-8
+    // character.
+    bad("byte 0x85 before the CV", "1;3\n\x85" "29;6\n", 2);
+    bad("byte 0xA0 after the value", "1;3\xA0\n", 1);
     bad("NUL byte", QByteArray("1;3\n2;\0" "4\n", 8), 2);
 }
 
