@@ -211,3 +211,14 @@ DecoderJobs::Restore DecoderJobs::restore(const QList<CvValue> &plan)
     jobEnds(false);
     return result;
 }
+
+DecoderJobs::Outcome DecoderJobs::run(const Job &job)
+{
+    switch (job.kind) {
+    case Job::Identify: return identify();
+    case Job::FactoryReset: return factoryReset();
+    case Job::Backup: return backup(job.first, job.last);
+    case Job::Restore: return restore(job.plan);
+    }
+    return identify();
+}

@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <variant>
+
 // The decoder tab's operations on the programming track, without a window:
 // identify, factory reset, backup and restore. They run through a
 // DecoderProgrammer and tell the window what happens through its
@@ -92,6 +94,18 @@ public:
     // Writes each CV (command 30) and verifies it (command 33 with the
     // value); a CV counts as written when the verify is confirmed.
     Restore restore(const QList<DecoderFields::CvValue> &plan);
+
+    // One of the four jobs, as the decoder tab asks for it, and its result.
+    struct Job
+    {
+        enum Kind { Identify, FactoryReset, Backup, Restore };
+        Kind kind = Identify;
+        int first = 0; // Backup: the CV range
+        int last = 0;
+        QList<DecoderFields::CvValue> plan; // Restore: the CVs to write
+    };
+    using Outcome = std::variant<Identification, DecoderReply, Backup, Restore>;
+    Outcome run(const Job &job);
 
 private:
     // One CV, the index-th of count in the job (for the progress).
