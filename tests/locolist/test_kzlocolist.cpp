@@ -1217,6 +1217,13 @@ void TestKzLocoList::renderTabs()
     });
     w.operate(2);
     QVERIFY(saved);
+
+    // The decoder tab after an identification.
+    w.rig.station.setDecoderIdentity(151, 42);
+    w.rig.station.setCv(1, 3);
+    w.tabs()->setCurrentIndex(2);
+    w.button(QStringLiteral("cmdIdentify"))->click();
+    QVERIFY(w.window->grab().save(dir + QStringLiteral("/kzlocolist-tab2.png")));
 }
 
 KZ_TEST_MAIN(TestKzLocoList)
