@@ -343,12 +343,19 @@ void DecoderTab::showBackup(const DecoderJobs::Backup &result, const QString &pa
         done(false, backupFailedText());
         return;
     }
+    // Maker and version from the backup itself, else from the last
+    // identification of this decoder.
+    CvValues identity = m_identity;
+    for (int cv : {VersionCv, MakerCv}) {
+        if (result.values.contains(cv))
+            identity.insert(cv, result.values.value(cv));
+    }
     BackupHeader header;
     header.time = QDateTime::currentDateTime();
-    if (m_identity.contains(MakerCv))
-        header.maker = m_identity.value(MakerCv);
-    if (m_identity.contains(VersionCv))
-        header.version = m_identity.value(VersionCv);
+    if (identity.contains(MakerCv))
+        header.maker = identity.value(MakerCv);
+    if (identity.contains(VersionCv))
+        header.version = identity.value(VersionCv);
     QString error;
     if (!saveBackupFile(path, backupFileText(result.values, result.unreadable, header), &error)) {
         done(false, backupFailedText());

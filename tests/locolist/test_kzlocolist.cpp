@@ -1114,7 +1114,10 @@ void TestKzLocoList::decoderTab()
                                             w.rig.station.state().cvs[size_t(cv - 1)], quint8(cv), 0};
             }
             QCOMPARE(decoderStatus->text(), DecoderFields::backupDoneText(readable, 10 - readable));
-            QVERIFY(QFile(path).size() > 0);
+            QFile saved(path);
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            const QByteArray text = saved.readAll();
+            QVERIFY(text.contains("\n# Hersteller: Electronic Solutions Ulm GmbH (151)\n# Version: 42\nCV;Wert\n"));
             boxes = QStringList{DecoderFields::restoreQuestion(int(writes.size()))};
             status = DecoderFields::restoreDoneText(int(writes.size()));
             // What the file holds is written back: change the decoder first.
