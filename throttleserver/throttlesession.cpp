@@ -176,15 +176,21 @@ void ThrottleSession::handle(const ClientCommand &command)
         const auto it = m_throttles.find(release->throttle);
         if (it != m_throttles.end()) {
             QList<Held> &throttle = it.value();
+            QList<int> released;
             for (qsizetype i = throttle.size() - 1; i >= 0; --i) {
                 if (!release->loco || throttle[i].loco == *release->loco) {
-                    const int loco = throttle[i].loco;
+                    released << throttle[i].loco;
                     throttle.removeAt(i);
-                    emitIntent(ThrottleIntent::Released{loco});
                 }
             }
             if (throttle.isEmpty())
                 m_throttles.erase(it);
+            // Told only when no other throttle of this client still holds it.
+            const QList<int> stillHeld = heldLocos();
+            for (const int loco : released) {
+                if (!stillHeld.contains(loco))
+                    emitIntent(ThrottleIntent::Released{loco});
+            }
         }
         // Confirmed even for a loco the throttle did not hold: the app waits
         // for it to free its throttle.

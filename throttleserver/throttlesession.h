@@ -30,7 +30,9 @@ struct SetDirection { int loco = 0; bool forward = true; };
 struct SetFunction { int loco = 0; int function = 0; bool on = false; };   // F0-F12
 struct Stop { int loco = 0; };                             // that loco's emergency stop
 struct SetTrackPower { bool on = false; };
-// Events without a frame: the driver may forget about a loco nobody holds.
+// Events without a frame. Released: this client holds the loco no more (other
+// clients may); Quit: the client said goodbye; Closed: the session ended and
+// takes no further input.
 struct Released { int loco = 0; };
 struct Quit {};
 enum class CloseReason { Quit, ConnectionLost, LineTooLong, TooManyLines };

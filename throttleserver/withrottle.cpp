@@ -23,6 +23,18 @@ std::optional<int> parseNumber(QByteArrayView text)
     return value;
 }
 
+// A name or id to show: control characters (which a list entry or a log line
+// would show as garbage or act on) become blanks; blanks at the ends go.
+QString printable(QByteArrayView text)
+{
+    QString result = QString::fromUtf8(text);
+    for (QChar &c : result) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return result.trimmed();
+}
+
 // Integer division rounding halves up; both scales are non-negative.
 int roundedRatio(int value, int numerator, int denominator)
 {
@@ -104,8 +116,7 @@ std::optional<ClientCommand> parseThrottleLine(QByteArrayView line)
     if (line.size() < 3)
         return std::nullopt;
     const char throttle = line[1];
-    // The throttle is one visible character; "*" would be ambiguous with the
-    // all-locos key in our replies.
+    // The throttle is one visible character: it is repeated in our lines.
     if (throttle <= ' ' || throttle > '~')
         return std::nullopt;
     const char op = line[2];
@@ -192,14 +203,17 @@ std::optional<ClientCommand> parseLine(QByteArrayView line)
         return std::nullopt;
     switch (line.front()) {
     case 'N': {
-        const QString name = QString::fromUtf8(line.sliced(1)).trimmed();
+        const QString name = printable(line.sliced(1));
         if (name.isEmpty())
             return std::nullopt;
         return SetName{name};
     }
     case 'H':
-        if (line.startsWith("HU") && line.size() > 2)
-            return HardwareId{QString::fromUtf8(line.sliced(2))};
+        if (line.startsWith("HU")) {
+            const QString id = printable(line.sliced(2));
+            if (!id.isEmpty())
+                return HardwareId{id};
+        }
         return std::nullopt;
     case '*':
         if (line == "*")

@@ -141,6 +141,9 @@ private Q_SLOTS:
         QTest::newRow("name, blanks only") << QByteArray("N  ") << "ignored";
         QTest::newRow("hardware id") << QByteArray("HUa1b2c3") << "id 'a1b2c3'";
         QTest::newRow("hardware id, empty") << QByteArray("HU") << "ignored";
+        QTest::newRow("control characters in a name")
+            << QByteArray("N\x1b[2JPix\tel\x7f") << "name '[2JPix el'";
+        QTest::newRow("id of control characters only") << QByteArray("HU\x01\x02") << "ignored";
         QTest::newRow("heartbeat") << QByteArray("*") << "heartbeat beat";
         QTest::newRow("monitoring on") << QByteArray("*+") << "heartbeat monitor on";
         QTest::newRow("monitoring off") << QByteArray("*-") << "heartbeat monitor off";
@@ -347,6 +350,13 @@ private Q_SLOTS:
                            "loco 3: speed 5", "end"}
             << (acquire3
                 + QStringList{"! speed 3 101", "! released 3", "< M0-S3<;>",
+                              "! closed: connection lost"});
+        QTest::newRow("a loco another throttle holds is not released")
+            << QList<int>{3}
+            << QStringList{"> M0+S3<;>S3", "> M1+S3<;>S3", "> M1-S3<;>r", "end"}
+            << (acquire3
+                + QStringList{"< M1+S3<;>", "< M1AS3<;>F×29 on: ", "< M1AS3<;>V0",
+                              "< M1AS3<;>R1", "< M1AS3<;>s1", "< M1-S3<;>", "! stop 3",
                               "! closed: connection lost"});
         QTest::newRow("release all of a throttle")
             << QList<int>{3, 1012}
