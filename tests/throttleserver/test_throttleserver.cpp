@@ -7,6 +7,9 @@
 
 #include <QTcpSocket>
 
+#include <QRegularExpression>
+
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -117,12 +120,22 @@ private Q_SLOTS:
         ThrottleServer server(m_host, m_clock);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         std::vector<std::unique_ptr<TestClient>> phones;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused a client beyond 8"));
         for (int i = 0; i < ThrottleServer::MaxClients + 1; ++i)
             phones.push_back(std::make_unique<TestClient>(server.serverPort()));
-        for (int i = 0; i < ThrottleServer::MaxClients; ++i)
-            QCOMPARE(phones[i]->lines(4).first(), QByteArray("VN2.0"));
-        QTRY_COMPARE(phones.back()->socket().state(), QAbstractSocket::UnconnectedState);
+        // Which of the nine comes last is the network's business.
+        auto closedPhones = [&] {
+            return std::count_if(phones.begin(), phones.end(), [](const auto &phone) {
+                return phone->socket().state() == QAbstractSocket::UnconnectedState;
+            });
+        };
+        QTRY_COMPARE(closedPhones(), 1);
         QCOMPARE(server.clientCount(), ThrottleServer::MaxClients);
+        std::erase_if(phones, [](const auto &phone) {
+            return phone->socket().state() == QAbstractSocket::UnconnectedState;
+        });
+        for (const auto &phone : phones)
+            QCOMPARE(phone->lines(4).first(), QByteArray("VN2.0"));
 
         // A line past 1 KiB ends that client only.
         phones[0]->send(QByteArray(1025, 'A'));
@@ -138,6 +151,7 @@ private Q_SLOTS:
         ThrottleServer first(m_host, m_clock);
         QVERIFY(first.listen(QHostAddress::LocalHost, 0));
         ThrottleServer second(m_host, m_clock);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot listen on port"));
         QVERIFY(!second.listen(QHostAddress::LocalHost, first.serverPort()));
         QCOMPARE(second.serverError(), QAbstractSocket::AddressInUseError);
         QVERIFY(!second.isListening());
