@@ -41,6 +41,7 @@ constexpr ToolBarButton ToolBarButtons[] = {
     {"btnOptions", "Einstellungen", "Einstellungen aufrufen"},
     {"btnHelp", "Handbuch", "Handbuch aufrufen"},
     {"btnInfo", "Info", "Programmversion und Copyright anzeigen \t"},
+    {"btnThrottles", "Handregler", "Handregler-Apps (WiThrottle) verbinden"},
     {"btnClose", "Beenden", "Velantor verlassen"},
 };
 
@@ -251,10 +252,15 @@ void kzVelantor::buildStatusBar()
     m_pnlBoardLayout = statusBarPanel(bar, QStringLiteral("pnlBoardLayout"),
                                       QStringLiteral("unbekannt"),
                                       QStringLiteral("Zeigt das verwendete Controller-Board an"));
+    // Shown only while the phone-throttle server runs.
+    m_pnlThrottles = statusBarPanel(bar, QStringLiteral("pnlThrottles"), QString(),
+                                    QStringLiteral("Handregler-Apps im Netzwerk"));
+    m_pnlThrottles->setVisible(false);
     m_pnlInfo->setMinimumWidth(180);
     m_pnlComPort->setMinimumWidth(90);
     m_pnlBoardLayout->setMinimumWidth(80);
     bar->addWidget(m_pnlInfo);
+    bar->addWidget(m_pnlThrottles);
     bar->addWidget(blank, 1);
     bar->addWidget(portCaption);
     bar->addWidget(m_pnlComPort);

@@ -30,10 +30,10 @@ using namespace WiThrottle;
 class FuzzHost final : public ThrottleHost
 {
 public:
-    QMap<int, LocoSnapshot> states;
+    QMap<int, PhoneLoco> states;
     QList<ThrottleIntentValue> intents;
 
-    LocoSnapshot locoState(int loco) const override { return states.value(loco); }
+    PhoneLoco locoState(int loco) const override { return states.value(loco); }
     PowerState trackPower() const override { return PowerState::Unknown; }
 
     void perform(const ThrottleIntentValue &intent) override
@@ -148,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const quint8 choice = in.byte();
             const int loco = held.isEmpty() ? roster[choice % roster.size()]
                                             : held[choice % held.size()];
-            LocoSnapshot state;
+            PhoneLoco state;
             state.speed = in.byte();
             state.forward = step & 0x80;
             state.functions = quint32(in.byte()) << 5 | in.byte();

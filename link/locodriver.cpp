@@ -153,7 +153,10 @@ DriveResult LocoDriver::run(const DriveIntent &intent)
     const FlagScope running(m_running);
     const ExchangeResult exchange = RunExchange(frameOf(intent, *controller), policy);
     result.failure = exchange.failure;
-    if (exchange.reply) {
+    // In simulation mode nothing is sent, and every throttle drives as if
+    // the controller had answered: the state follows, so panels and phones
+    // showing the same loco agree.
+    if (exchange.reply || exchange.failure == ExchangeFailure::Simulation) {
         result.status = DriveResult::Status::Done;
         applyToState(intent);
     } else {

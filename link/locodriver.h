@@ -48,7 +48,7 @@ struct DriveIntent
 struct DriveResult
 {
     enum class Status {
-        Done,    // the controller answered; the state follows
+        Done,    // the controller answered (or simulation mode); the state follows
         Queued,  // waits; finished() tells the outcome later
         Failed,  // sent, but no valid reply (see failure)
         NotSent, // a number out of range, or no checked controller

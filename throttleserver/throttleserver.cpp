@@ -96,7 +96,7 @@ void ThrottleServer::setRoster(const QList<int> &locos)
     }
 }
 
-void ThrottleServer::locoStateChanged(int loco, const LocoSnapshot &state)
+void ThrottleServer::locoStateChanged(int loco, const PhoneLoco &state)
 {
     // Only lines go out here; no connection ends, so the walk stays valid even
     // when this is called from inside a session's intent.

@@ -63,7 +63,7 @@ public:
     // once.
     void setRoster(const QList<int> &locos);
     // The shared state changed: every client holding the loco hears of it.
-    void locoStateChanged(int loco, const LocoSnapshot &state);
+    void locoStateChanged(int loco, const PhoneLoco &state);
     void trackPowerChanged(WiThrottle::PowerState state);
 
 public Q_SLOTS:

@@ -76,7 +76,7 @@ void ThrottleSession::connectionEnded()
         close(ThrottleIntent::CloseReason::ConnectionLost, true);
 }
 
-void ThrottleSession::locoStateChanged(int loco, const LocoSnapshot &state)
+void ThrottleSession::locoStateChanged(int loco, const PhoneLoco &state)
 {
     if (m_closed)
         return;
@@ -250,7 +250,7 @@ void ThrottleSession::actOn(char throttle, Held &held, const Action &action)
     // SpeedStepMode: we keep the 0-126 scale we announced; nothing to do.
 }
 
-void ThrottleSession::sendLocoState(char throttle, Held &held, const LocoSnapshot &state,
+void ThrottleSession::sendLocoState(char throttle, Held &held, const PhoneLoco &state,
                                     bool everything)
 {
     // Functions only when they changed (fifteen lines per speed step would be

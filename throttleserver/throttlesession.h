@@ -11,14 +11,14 @@
 
 // What every throttle was last sent, as a phone sees it. Speed on the
 // controller's scale 0-255; bit n of functions is Fn (F0 the light).
-struct LocoSnapshot
+struct PhoneLoco
 {
     int speed = 0;
     bool forward = true;
     quint32 functions = 0;
 
     bool function(int n) const { return n >= 0 && n < 32 && (functions >> n) & 1u; }
-    friend bool operator==(const LocoSnapshot &, const LocoSnapshot &) = default;
+    friend bool operator==(const PhoneLoco &, const PhoneLoco &) = default;
 };
 
 // What a session asks of the rest of the program. The loco intents are the
@@ -51,7 +51,7 @@ class ThrottleHost
 {
 public:
     virtual ~ThrottleHost() = default;
-    virtual LocoSnapshot locoState(int loco) const = 0;
+    virtual PhoneLoco locoState(int loco) const = 0;
     virtual WiThrottle::PowerState trackPower() const = 0;
     virtual void perform(const ThrottleIntentValue &intent) = 0;
 };
@@ -84,7 +84,7 @@ public:
 
     // The shared state changed (by any throttle, panel or a refused command
     // that leaves it as it was): holders get the loco's lines.
-    void locoStateChanged(int loco, const LocoSnapshot &state);
+    void locoStateChanged(int loco, const PhoneLoco &state);
     void trackPowerChanged(WiThrottle::PowerState state);
     void setRoster(const QList<int> &roster);
 
@@ -107,14 +107,14 @@ private:
         QByteArray key;
         // What the client was last told, so that only changed functions are
         // repeated.
-        LocoSnapshot reported;
+        PhoneLoco reported;
     };
 
     void handleLine(QByteArrayView line, qint64 nowMs);
     void handle(const WiThrottle::ClientCommand &command);
     void handleAction(const WiThrottle::LocoAction &action);
     void actOn(char throttle, Held &held, const WiThrottle::Action &action);
-    void sendLocoState(char throttle, Held &held, const LocoSnapshot &state, bool everything);
+    void sendLocoState(char throttle, Held &held, const PhoneLoco &state, bool everything);
     void checkHeartbeat(qint64 nowMs);
     bool countLine(qint64 nowMs);
     void close(ThrottleIntent::CloseReason reason, bool stopLocos);

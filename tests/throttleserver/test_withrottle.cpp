@@ -67,9 +67,9 @@ QString describe(const std::optional<ClientCommand> &command)
         .arg(QChar::fromLatin1(a.throttle), key(a.key, a.loco), describe(a.action));
 }
 
-LocoSnapshot parseSnapshot(const QStringList &words)
+PhoneLoco parseSnapshot(const QStringList &words)
 {
-    LocoSnapshot state;
+    PhoneLoco state;
     for (qsizetype i = 0; i < words.size(); ++i) {
         if (words[i] == QLatin1String("speed"))
             state.speed = words.value(++i).toInt();

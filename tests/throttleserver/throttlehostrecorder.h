@@ -12,11 +12,11 @@
 class ThrottleHostRecorder final : public ThrottleHost
 {
 public:
-    QMap<int, LocoSnapshot> states;
+    QMap<int, PhoneLoco> states;
     WiThrottle::PowerState power = WiThrottle::PowerState::On;
     QStringList transcript;
 
-    LocoSnapshot locoState(int loco) const override { return states.value(loco); }
+    PhoneLoco locoState(int loco) const override { return states.value(loco); }
     WiThrottle::PowerState trackPower() const override { return power; }
 
     void perform(const ThrottleIntentValue &intent) override
