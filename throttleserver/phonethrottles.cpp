@@ -1,13 +1,16 @@
 #include "throttleserver/phonethrottles.h"
 
 #include "link/clock.h"
+#include "throttleserver/announcer.h"
 #include "throttleserver/throttlehost.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>
 
 PhoneThrottles::PhoneThrottles(LocoDriver &driver, QObject *parent)
-    : QObject(parent), m_host(new DriverThrottleHost(driver, this))
+    : QObject(parent),
+      m_host(new DriverThrottleHost(driver, this)),
+      m_announcer(new ServiceAnnouncer(this))
 {
     connect(m_host, &DriverThrottleHost::noReply, this, &PhoneThrottles::noReply);
 }
@@ -32,6 +35,7 @@ PhoneThrottles::StartResult PhoneThrottles::start(quint16 port)
     connect(server.get(), &ThrottleServer::clientsChanged, this, &PhoneThrottles::statusChanged);
     m_server = std::move(server);
     m_host->setServer(m_server.get());
+    m_announcer->announce(m_server->serverPort());
     emit statusChanged();
     return StartResult::Started;
 }
@@ -42,6 +46,7 @@ void PhoneThrottles::stop()
         return;
     // Still bound while the sessions end, so their stops reach the driver
     // and the remaining phones hear of them.
+    m_announcer->withdraw();
     m_server->close();
     m_host->setServer(nullptr);
     m_server.reset();

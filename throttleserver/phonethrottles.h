@@ -9,6 +9,7 @@
 #include <memory>
 
 class DriverThrottleHost;
+class ServiceAnnouncer;
 class LocoDriver;
 
 // The phone throttles as the program runs them: the server bound to the loco
@@ -28,8 +29,9 @@ public:
     explicit PhoneThrottles(LocoDriver &driver, QObject *parent = nullptr);
     ~PhoneThrottles() override;
 
-    // Listens on every address at port; a running server is stopped first.
-    // Off again when the port cannot be had.
+    // Listens on every address at port and announces the service in the
+    // local network; a running server is stopped first. Off again when the
+    // port cannot be had.
     StartResult start(quint16 port);
     // Stops listening; the phones' locos are stopped as for a lost connection.
     void stop();
@@ -55,6 +57,7 @@ signals:
 
 private:
     DriverThrottleHost *m_host;
+    ServiceAnnouncer *m_announcer;
     std::unique_ptr<ThrottleServer> m_server;
     QList<int> m_roster;
     QString m_error;

@@ -1,5 +1,6 @@
 #include "about/kzinfo.h"
 #include "common/program.h"
+#include "common/rules.h"
 #include "common/settings.h"
 #include "controller/kzcontrollersettingsvl.h"
 #include "dashboard/accessorypanel.h"
@@ -8,6 +9,7 @@
 #include "dashboard/kzvelantor.h"
 #include "dashboard/locopanel.h"
 #include "dashboard/pictures.h"
+#include "dashboard/throttledialog.h"
 #include "link/commands.h"
 #include "link/locodriver.h"
 #include "locolist/kzlocolist.h"
@@ -16,6 +18,8 @@
 #include "tests/support/testmain.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QListWidget>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -147,6 +151,7 @@ private slots:
     void everyInputHasAnAccessibleName();
     void phoneDrivesALocoThePanelShows();
     void phoneServerOnAPortInUse();
+    void throttleDialogSwitchesTheServer();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -170,6 +175,8 @@ void TestKzVelantor::init()
         sysSaveSetting(accessoryPanelKey(i), QString(), SettingsSection);
     }
     sysSaveSetting(PortSettingKey, QString(), SettingsSection);
+    sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("0"), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Port"), QString(), QStringLiteral("Handregler"));
 }
 
 void TestKzVelantor::cleanup()
@@ -1115,6 +1122,53 @@ void TestKzVelantor::phoneServerOnAPortInUse()
                              .arg(other.serverPort())});
     QVERIFY(!w.phoneThrottles().isRunning());
     QVERIFY(!w.pnlThrottles()->isVisible());
+}
+
+// The dialog returns what it decided; the window saves and does it. A port
+// outside 1024-65535 is refused by the rule check and the dialog stays.
+void TestKzVelantor::throttleDialogSwitchesTheServer()
+{
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::Any, 0));
+        freePort = probe.serverPort();
+    }
+    kzVelantor &w = window();
+    QString portText;
+    bool enable = true;
+    QStringList shownPorts;
+    w.setModalRunner([&](QDialog *dialog) {
+        auto *throttles = qobject_cast<ThrottleDialog *>(dialog);
+        [&] { QVERIFY(throttles); }();
+        shownPorts << throttles->txtPort()->text();
+        throttles->chkEnabled()->setChecked(enable);
+        throttles->txtPort()->setText(portText);
+        throttles->btnOk()->click();
+        return dialog->result();
+    });
+    const QString section = QStringLiteral("Handregler");
+
+    portText = QStringLiteral("80");
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QCOMPARE(m_rig->boxes.texts(), QStringList{*checkRule(phonePortRule(), portText)});
+    QVERIFY(!w.phoneThrottles().isRunning());
+
+    portText = QString::number(freePort);
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(w.phoneThrottles().isRunning());
+    QCOMPARE(w.phoneThrottles().port(), freePort);
+    QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("1"));
+    QCOMPARE(sysGetSetting(QStringLiteral("Port"), QString(), section), portText);
+    QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
+
+    enable = false;
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(!w.phoneThrottles().isRunning());
+    QVERIFY(!w.pnlThrottles()->isVisible());
+    QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("0"));
+    QCOMPARE(shownPorts, (QStringList{QStringLiteral("12090"), QStringLiteral("12090"),
+                                      QString::number(freePort)}));
 }
 
 KZ_TEST_MAIN(TestKzVelantor)
