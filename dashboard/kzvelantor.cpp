@@ -15,6 +15,7 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/pdfapplication.h"
 #include "dashboard/pictures.h"
+#include "dashboard/throttledialog.h"
 #include "link/commands.h"
 #include "link/exchange.h"
 #include "link/locodriver.h"
@@ -22,8 +23,10 @@
 #include "link/locostate.h"
 #include "link/portsession.h"
 #include "link/serialport.h"
+#include "link/trackpower.h"
 #include "locolist/kzlocolist.h"
 #include "locolist/lococonfig.h"
+#include "throttleserver/phonethrottles.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -47,6 +50,26 @@
 #include <QVBoxLayout>
 
 
+namespace {
+
+const QString ThrottleSection = QStringLiteral("Handregler");
+const QString ThrottleEnabledKey = QStringLiteral("Enabled");
+const QString ThrottlePortKey = QStringLiteral("Port");
+
+// The saved port, or the default when the saved text is no usable port.
+quint16 throttlePortSetting()
+{
+    bool ok = false;
+    const int port = sysGetSetting(ThrottlePortKey, QString::number(PhoneThrottles::DefaultPort),
+                                   ThrottleSection)
+                         .toInt(&ok);
+    if (!ok || port < PhoneThrottles::MinPort || port > PhoneThrottles::MaxPort)
+        return PhoneThrottles::DefaultPort;
+    return quint16(port);
+}
+
+} // namespace
+
 kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     : QMainWindow(parent)
     , m_modalRunner([](QDialog *dialog) { return dialog->exec(); })
@@ -64,6 +87,7 @@ kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     m_driver = new LocoDriver(*m_state, this);
     setLocoDriver(m_driver);
     connect(m_state, &LocoState::locoChanged, this, &kzVelantor::followLocoState);
+    m_phones = new PhoneThrottles(*m_driver, this);
 
     setWindowTitle(Program::Title);
     buildToolBar();
@@ -78,6 +102,12 @@ kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     buildStatusBar();
     connectPanels();
     m_controllerNr->installEventFilter(this);
+    connect(m_phones, &PhoneThrottles::statusChanged, this, &kzVelantor::refreshThrottleStatus);
+    connect(m_phones, &PhoneThrottles::noReply, this, [this] {
+        // Nobody at the desktop asked for it: a line in the status bar, no box.
+        m_pnlThrottles->setText(phoneNoReplyText());
+        m_pnlThrottles->setVisible(true);
+    });
 
     // The layout is fixed: the window neither grows nor shrinks.
     adjustSize();
@@ -104,6 +134,10 @@ void kzVelantor::startUp(bool showSplash)
     if (!isSimulationMode())
         OpenPort(currentPortName(), false);
     m_pnlBoardLayout->setText(QStringLiteral("unbekannt"));
+    if (sysGetSetting(ThrottleEnabledKey, QStringLiteral("0"), ThrottleSection)
+        == QLatin1String("1")) {
+        startPhoneThrottles(throttlePortSetting());
+    }
     if (showSplash) {
         kzInfo splash(this);
         splash.setTimerInterval(2000);
@@ -214,6 +248,8 @@ void kzVelantor::dispatchToolBar(const QString &key)
         showHelp();
     else if (is("btnInfo"))
         showInfo();
+    else if (is("btnThrottles"))
+        showThrottles();
     else if (is("btnClose"))
         close();
 }
@@ -278,6 +314,75 @@ void kzVelantor::showControllerSettings()
     settings.setControllerID(*controller);
     settings.setAllowHWNotstop(false);
     runModal(&settings);
+}
+
+// --- phone throttles -------------------------------------------------------
+
+void kzVelantor::showThrottles()
+{
+    PhoneThrottleSettings current;
+    current.enabled = m_phones->isRunning();
+    current.port = m_phones->isRunning() ? m_phones->port() : throttlePortSetting();
+    ThrottleDialog dialog(current, phoneAddressLines(current.port), this);
+    auto showDevices = [this, &dialog] {
+        QList<PhoneDevice> devices;
+        for (const ThrottleServer::Client &client : m_phones->clients())
+            devices << PhoneDevice{client.name, client.address};
+        dialog.setDevices(devices);
+    };
+    showDevices();
+    connect(&dialog, &ThrottleDialog::disconnectAllRequested, m_phones,
+            &PhoneThrottles::disconnectAll);
+    connect(m_phones, &PhoneThrottles::statusChanged, &dialog, showDevices);
+    if (runModal(&dialog) != QDialog::Accepted)
+        return;
+    const PhoneThrottleSettings wanted = dialog.settings();
+    sysSaveSetting(ThrottlePortKey, QString::number(wanted.port), ThrottleSection);
+    sysSaveSetting(ThrottleEnabledKey, wanted.enabled ? QStringLiteral("1") : QStringLiteral("0"),
+                   ThrottleSection);
+    if (!wanted.enabled) {
+        m_phones->stop();
+        return;
+    }
+    if (m_phones->isRunning() && m_phones->port() == wanted.port)
+        return;
+    if (startPhoneThrottles(wanted.port) && m_state->controller())
+        readPhoneRoster();
+}
+
+bool kzVelantor::startPhoneThrottles(quint16 port)
+{
+    switch (m_phones->start(port)) {
+    case PhoneThrottles::StartResult::Started:
+        return true;
+    case PhoneThrottles::StartResult::PortInUse:
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       phonePortInUseText(port));
+        return false;
+    case PhoneThrottles::StartResult::Failed:
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       phoneListenFailedText(port, m_phones->errorString()));
+        return false;
+    }
+    return false;
+}
+
+void kzVelantor::readPhoneRoster()
+{
+    const std::optional<quint8> controller = m_state->controller();
+    if (!controller || !m_phones->isRunning())
+        return;
+    QList<int> roster;
+    // What was read before a request went unanswered is offered all the same.
+    LocoConfig::walkLocoList(*controller, [&roster](int number, quint8) { roster << number; });
+    m_phones->setRoster(roster);
+}
+
+void kzVelantor::refreshThrottleStatus()
+{
+    const QString text = m_phones->statusText();
+    m_pnlThrottles->setText(text);
+    m_pnlThrottles->setVisible(!text.isEmpty());
 }
 
 void kzVelantor::closeEvent(QCloseEvent *event)
@@ -394,6 +499,7 @@ void kzVelantor::checkController()
     setStatus(StatusColour::Success, okText);
     m_state->setController(controller);
     GetLoadCircuitState();
+    readPhoneRoster();
     setControlFrameVisible(true);
     ShowBoardLayout();
     m_controllerSettings->setEnabled(true);
@@ -465,24 +571,23 @@ std::optional<CommandBuffer> kzVelantor::exchange(quint8 controller, quint8 comm
 
 // --- track power and the stop of all locos ------------------------------
 
-kzVelantor::TrackPower kzVelantor::queryTrackPower()
+TrackPower kzVelantor::queryTrackPower()
 {
     m_circuitOn->setColour(Qt::black);
     m_circuitOff->setColour(Qt::black);
     const auto controller = controllerNumber();
     if (!controller)
         return TrackPower::Unknown;
-    const auto status = exchange(*controller, Command::QueryController, 0, Selector::Status, 0);
-    if (!status) {
-        // No answer, no knowledge: both lamps stay dark.
-        return TrackPower::Unknown;
-    }
-    if (StatusFlags{status->p1}.trackPowerOn()) {
-        m_circuitOn->setColour(StatusColour::Success);
-        return TrackPower::On;
-    }
-    m_circuitOff->setColour(StatusColour::Failure);
-    return TrackPower::Off;
+    showTrackPower(::queryTrackPower(*controller, Exchange::Window));
+    return m_state->trackPower();
+}
+
+void kzVelantor::showTrackPower(TrackPower power)
+{
+    // No answer, no knowledge: both lamps stay dark.
+    m_circuitOn->setColour(power == TrackPower::On ? StatusColour::Success : QColor(Qt::black));
+    m_circuitOff->setColour(power == TrackPower::Off ? StatusColour::Failure : QColor(Qt::black));
+    m_state->setTrackPower(power);
 }
 
 bool kzVelantor::GetLoadCircuitState()
@@ -492,18 +597,12 @@ bool kzVelantor::GetLoadCircuitState()
 
 void kzVelantor::switchLoadCircuit()
 {
-    const TrackPower state = queryTrackPower();
-    // Switching blindly could turn power on for a user who meant to cut it.
-    if (state == TrackPower::Unknown)
-        return;
+    m_circuitOn->setColour(Qt::black);
+    m_circuitOff->setColour(Qt::black);
     const auto controller = controllerNumber();
     if (!controller)
         return;
-    if (state == TrackPower::On)
-        exchange(*controller, Command::SetParameter, 0, Parameter::TrackOutput, TrackMode::Off);
-    else
-        exchange(*controller, Command::SetParameter, 1, Parameter::TrackOutput, TrackMode::PowerOn);
-    queryTrackPower();
+    showTrackPower(switchTrackPower(*controller, std::nullopt, Exchange::Window));
 }
 
 void kzVelantor::stopAllLocos()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "link/locostate.h"
 
 #include <QMainWindow>
 
@@ -17,6 +18,7 @@ struct LocoSnapshot;
 class CircuitLamp;
 class ControllerPort;
 class LocoPanel;
+class PhoneThrottles;
 class QAction;
 class QDialog;
 class QFrame;
@@ -95,6 +97,8 @@ public:
     bool suppressSpeedCommand() const { return m_suppressSpeedCommand; }
     LocoState &locoState() const { return *m_state; }
     LocoDriver &driver() const { return *m_driver; }
+    PhoneThrottles &phoneThrottles() const { return *m_phones; }
+    QLabel *pnlThrottles() const { return m_pnlThrottles; }
 
 public slots:
     void checkController();
@@ -105,6 +109,8 @@ public slots:
     void showInfo();
     void showLocoList();
     void showControllerSettings();
+    // The dialog "Handregler"; what it decides is saved and done.
+    void showThrottles();
     // The port panel names the current port, or "Simulation".
     void refreshPortPanel();
 
@@ -116,8 +122,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    enum class TrackPower { Unknown, Off, On };
-
     void buildToolBar();
     QFrame *buildControllerRow(QWidget *parent);
     QWidget *buildControlArea(QWidget *parent);
@@ -129,7 +133,15 @@ private:
     void setStatus(const QColor &colour, const QString &text);
     void setControlFrameVisible(bool visible);
     void savePanelSettings();
+    // Starts the phone-throttle server; a port that cannot be had gives a
+    // box, and the server stays off.
+    bool startPhoneThrottles(quint16 port);
+    // The phones' roster from the controller's loco list.
+    void readPhoneRoster();
+    void refreshThrottleStatus();
     TrackPower queryTrackPower();
+    // Lights the lamps for power and tells the loco state.
+    void showTrackPower(TrackPower power);
 
     // The controller byte from the controller number box; refused with a
     // message (and nothing) when it does not fit.
@@ -156,6 +168,7 @@ private:
     // What every loco was last sent, and the one way to send it.
     LocoState *m_state = nullptr;
     LocoDriver *m_driver = nullptr;
+    PhoneThrottles *m_phones = nullptr;
     bool m_suppressSpeedCommand = false;
     std::array<int, PanelCount> m_lastSliderValue{};
     ModalRunner m_modalRunner;
@@ -180,4 +193,5 @@ private:
     QLabel *m_pnlInfo = nullptr;
     QLabel *m_pnlComPort = nullptr;
     QLabel *m_pnlBoardLayout = nullptr;
+    QLabel *m_pnlThrottles = nullptr;
 };

@@ -43,6 +43,7 @@ constexpr ToolBarButton ToolBarButtons[] = {
     {"btnOptions", "Einstellungen", "Einstellungen aufrufen", Qt::Key_unknown},
     {"btnHelp", "Handbuch", "Handbuch aufrufen (F1)", Qt::Key_F1},
     {"btnInfo", "Info", "Programmversion und Copyright anzeigen \t", Qt::Key_unknown},
+    {"btnThrottles", "Handregler", "Handregler-Apps (WiThrottle) verbinden", Qt::Key_unknown},
     {"btnClose", "Beenden", "Velantor verlassen (Strg+Q)", Qt::CTRL | Qt::Key_Q},
 };
 
@@ -258,10 +259,15 @@ void kzVelantor::buildStatusBar()
     m_pnlBoardLayout = statusBarPanel(bar, QStringLiteral("pnlBoardLayout"),
                                       QStringLiteral("unbekannt"),
                                       QStringLiteral("Zeigt das verwendete Controller-Board an"));
+    // Shown only while the phone-throttle server runs.
+    m_pnlThrottles = statusBarPanel(bar, QStringLiteral("pnlThrottles"), QString(),
+                                    QStringLiteral("Handregler-Apps im Netzwerk"));
+    m_pnlThrottles->setVisible(false);
     m_pnlInfo->setMinimumWidth(180);
     m_pnlComPort->setMinimumWidth(90);
     m_pnlBoardLayout->setMinimumWidth(80);
     bar->addWidget(m_pnlInfo);
+    bar->addWidget(m_pnlThrottles);
     bar->addWidget(blank, 1);
     bar->addWidget(portCaption);
     bar->addWidget(m_pnlComPort);

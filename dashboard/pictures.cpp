@@ -117,6 +117,8 @@ QString toolBarThemeName(const QString &key)
         return QStringLiteral("help-contents");
     if (key.compare(QLatin1String("btnInfo"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("help-about");
+    if (key.compare(QLatin1String("btnThrottles"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("phone");
     if (key.compare(QLatin1String("btnClose"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("application-exit");
     return QString();
@@ -135,6 +137,8 @@ QIcon bundledToolBarIcon(const QString &key)
         drawLetterDisc(painter, QColor(30, 110, 200), QStringLiteral("?"));
     else if (theme == QLatin1String("help-about"))
         drawLetterDisc(painter, QColor(30, 150, 90), QStringLiteral("i"));
+    else if (theme == QLatin1String("phone"))
+        drawLetterDisc(painter, QColor(200, 120, 20), QStringLiteral("H"));
     else
         drawExit(painter);
     painter.end();

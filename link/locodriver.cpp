@@ -114,11 +114,23 @@ DriveResult LocoDriver::submit(const DriveIntent &intent)
 {
     if (intent.source != DriveSource::Window && (m_running || m_programming)) {
         if (intent.isEmergencyStop()) {
+            // A speed queued before the stop would set the loco moving again
+            // right after it: the stop replaces it, and its source hears
+            // that it was not sent.
+            QList<DriveIntent> superseded;
+            for (qsizetype i = m_queue.size() - 1; i >= 0; --i) {
+                const DriveIntent &queued = m_queue.at(i);
+                if (queued.kind == DriveIntent::Kind::Speed
+                    && (intent.kind == DriveIntent::Kind::StopAll || queued.loco == intent.loco))
+                    superseded.prepend(m_queue.takeAt(i));
+            }
             // Behind earlier emergency stops, before everything else.
             qsizetype at = 0;
             while (at < m_queue.size() && m_queue.at(at).isEmergencyStop())
                 ++at;
             m_queue.insert(at, intent);
+            for (const DriveIntent &dropped : std::as_const(superseded))
+                emit finished(dropped, {DriveResult::Status::NotSent, ExchangeFailure::None});
         } else {
             m_queue.append(intent);
         }
@@ -153,7 +165,10 @@ DriveResult LocoDriver::run(const DriveIntent &intent)
     const FlagScope running(m_running);
     const ExchangeResult exchange = RunExchange(frameOf(intent, *controller), policy);
     result.failure = exchange.failure;
-    if (exchange.reply) {
+    // In simulation mode nothing is sent, and every throttle drives as if
+    // the controller had answered: the state follows, so panels and phones
+    // showing the same loco agree.
+    if (exchange.reply || exchange.failure == ExchangeFailure::Simulation) {
         result.status = DriveResult::Status::Done;
         applyToState(intent);
     } else {

@@ -40,15 +40,16 @@ struct DriveIntent
 
     DriveIntent from(DriveSource source, quint64 tag = 0) const;
     DriveIntent to(quint8 controller) const;
-    // An emergency stop goes before everything queued.
-    bool isEmergencyStop() const { return kind == Kind::StopAll; }
+    // An emergency stop (of one loco or of all) goes before everything
+    // queued.
+    bool isEmergencyStop() const { return kind == Kind::StopAll || kind == Kind::Stop; }
 };
 
 // What became of an intent.
 struct DriveResult
 {
     enum class Status {
-        Done,    // the controller answered; the state follows
+        Done,    // the controller answered (or simulation mode); the state follows
         Queued,  // waits; finished() tells the outcome later
         Failed,  // sent, but no valid reply (see failure)
         NotSent, // a number out of range, or no checked controller
@@ -63,7 +64,8 @@ struct DriveResult
 // traffic in one order: while an exchange of the driver runs, or while the
 // programming track is switched on, intents of sources other than the window
 // wait in the queue and run when the line is free again; an emergency stop
-// goes before everything queued. The state changes only when a valid reply
+// goes before everything queued and replaces the speeds queued before it for
+// its locos. The state changes only when a valid reply
 // came. The driver shows no box of its own: a remote source's exchanges are
 // quiet, and their failure is reported by noReply().
 class LocoDriver final : public QObject

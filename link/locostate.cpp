@@ -67,3 +67,11 @@ void LocoState::setController(std::optional<quint8> controller)
     m_controller = controller;
     emit controllerChanged();
 }
+
+void LocoState::setTrackPower(TrackPower power)
+{
+    if (m_trackPower == power)
+        return;
+    m_trackPower = power;
+    emit trackPowerChanged(power);
+}

@@ -17,8 +17,12 @@ struct LocoSnapshot
     friend bool operator==(const LocoSnapshot &, const LocoSnapshot &) = default;
 };
 
-// What every loco was last sent, whoever sent it, and the controller that
-// passed the check. Windows and remote throttles observe it; only the loco
+// Track power as last heard from the controller; Unknown when the last query
+// went unanswered or nobody asked yet.
+enum class TrackPower { Unknown, Off, On };
+
+// What every loco was last sent, whoever sent it, the controller that passed
+// the check and the track power last heard of. Windows and remote throttles observe it; only the loco
 // driver changes the locos, and only after the controller answered.
 class LocoState final : public QObject
 {
@@ -43,15 +47,20 @@ public:
     std::optional<quint8> controller() const { return m_controller; }
     void setController(std::optional<quint8> controller);
 
+    TrackPower trackPower() const { return m_trackPower; }
+    void setTrackPower(TrackPower power);
+
 signals:
     // Only for a real change; before tells which parts changed, so that an
     // observer can take over just those.
     void locoChanged(int number, const LocoSnapshot &before, const LocoSnapshot &after);
     void controllerChanged();
+    void trackPowerChanged(TrackPower power);
 
 private:
     void update(int number, const LocoSnapshot &snapshot);
 
     QHash<int, LocoSnapshot> m_locos;
     std::optional<quint8> m_controller;
+    TrackPower m_trackPower = TrackPower::Unknown;
 };

@@ -1,6 +1,7 @@
 #include "about/kzinfo.h"
 #include "common/errors.h"
 #include "common/program.h"
+#include "common/rules.h"
 #include "common/settings.h"
 #include "controller/kzcontrollersettingsvl.h"
 #include "dashboard/accessorypanel.h"
@@ -9,20 +10,27 @@
 #include "dashboard/kzvelantor.h"
 #include "dashboard/locopanel.h"
 #include "dashboard/pictures.h"
+#include "dashboard/throttledialog.h"
 #include "link/commands.h"
 #include "link/locodriver.h"
 #include "locolist/kzlocolist.h"
+#include "throttleserver/phonethrottles.h"
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
 
 #include <QAccessible>
 #include <QAction>
+#include <QCheckBox>
+#include <QListWidget>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
@@ -45,6 +53,42 @@ CommandBuffer statusQuery(quint8 controller = 1)
 {
     return frame(controller, Command::QueryController, 0, Selector::Status, 0);
 }
+
+// A phone that speaks only the protocol: lines in, lines out, while the
+// event loop runs.
+class PhoneClient
+{
+public:
+    explicit PhoneClient(quint16 port) { m_socket.connectToHost(QHostAddress::LocalHost, port); }
+
+    void send(const QByteArray &lines) { m_socket.write(lines); }
+    // Waits (processing events, at most 5 s) until count lines came; fewer
+    // when they did not.
+    QByteArrayList lines(int count)
+    {
+        if (!QTest::qWaitFor([&] { return countLines() >= count; }, 5000))
+            count = countLines();
+        QByteArrayList out;
+        for (int i = 0; i < count; ++i) {
+            const qsizetype end = m_buffer.indexOf('\n');
+            out << m_buffer.left(end);
+            m_buffer.remove(0, end + 1);
+        }
+        return out;
+    }
+    // The last of count lines.
+    QByteArray last(int count) { return lines(count).value(count - 1); }
+
+private:
+    int countLines()
+    {
+        m_buffer += m_socket.readAll();
+        return int(m_buffer.count('\n'));
+    }
+
+    QTcpSocket m_socket;
+    QByteArray m_buffer;
+};
 
 QColor textColour(const QLabel *label)
 {
@@ -131,6 +175,9 @@ private slots:
     void enterAndMnemonicsStartTheCheck();
     void everyInputHasAnAccessibleName();
     void toolBarReachedByKeyboard();
+    void phoneDrivesALocoThePanelShows();
+    void phoneServerOnAPortInUse();
+    void throttleDialogSwitchesTheServer();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -154,6 +201,8 @@ void TestKzVelantor::init()
         sysSaveSetting(accessoryPanelKey(i), QString(), SettingsSection);
     }
     sysSaveSetting(PortSettingKey, QString(), SettingsSection);
+    sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("0"), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Port"), QString(), QStringLiteral("Handregler"));
 }
 
 void TestKzVelantor::cleanup()
@@ -1116,7 +1165,7 @@ void TestKzVelantor::everyInputHasAnAccessibleName()
         ++inputs;
     }
     QVERIFY(inputs > 4 * 18);
-    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnClose"}) {
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnThrottles", "btnClose"}) {
         QAction *action = w.toolBarAction(QLatin1String(key));
         QVERIFY(!action->text().isEmpty());
         QVERIFY(!action->icon().isNull());
@@ -1133,7 +1182,7 @@ void TestKzVelantor::toolBarReachedByKeyboard()
     QApplication::setActiveWindow(&w);
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QList<QWidget *> buttons;
-    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnClose"})
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnThrottles", "btnClose"})
         buttons.append(w.Toolbar1()->widgetForAction(w.toolBarAction(QLatin1String(key))));
     buttons.append(w.txtControllerNr());
 
@@ -1154,6 +1203,141 @@ void TestKzVelantor::toolBarReachedByKeyboard()
     buttons.at(2)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(buttons.at(2), Qt::Key_Space);
     QCOMPARE(m_dialogTypes, QStringList{QStringLiteral("kzInfo")});
+}
+
+// A phone that knows only the protocol drives loco 3 over TCP: the frames
+// are the panel's, the panel showing loco 3 follows, and what the window
+// changes reaches the phone.
+void TestKzVelantor::phoneDrivesALocoThePanelShows()
+{
+    m_rig->station.setLocos({{3, 0}, {1012, 0}});
+    m_rig->station.setTrackOutput(TrackOutput::PowerOn);
+    kzVelantor &w = window();
+    QCOMPARE(w.phoneThrottles().start(0), PhoneThrottles::StartResult::Started);
+    QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
+    checkedWindow();
+    LocoPanel *panel = w.locoPanel(2);
+    QCOMPARE(panel->kzSliderNo()->currentText(), QStringLiteral("3"));
+
+    PhoneClient phone(w.phoneThrottles().port());
+    QCOMPARE(phone.lines(4),
+             (QByteArrayList{"VN2.0", "RL2]\\[Lok 3}|{3}|{S]\\[Lok 1012}|{1012}|{L", "PPA1",
+                             "*10"}));
+    QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
+    phone.send("NTest\nM0+S3<;>S3\n");
+    QCOMPARE(phone.lines(2), (QByteArrayList{"*10", "M0+S3<;>"}));
+    QCOMPARE(phone.last(29 + 3), QByteArray("M0AS3<;>s1"));
+
+    // Speed, light, F3 and direction: the panel's frames, the panel follows.
+    phone.send("M0A*<;>V63\n");
+    QCOMPARE(phone.lines(2), (QByteArrayList{"M0AS3<;>V63", "M0AS3<;>R1"}));
+    phone.send("M0AS3<;>F10\nM0AS3<;>F00\nM0AS3<;>F13\nM0AS3<;>F03\nM0AS3<;>R0\n");
+    QCOMPARE(phone.last(3 + 3 + 2), QByteArray("M0AS3<;>R0"));
+    QCOMPARE(m_rig->takeRequests(),
+             (Requests{frame(1, Command::SetSpeed, 128, 3, 0), frame(1, 27, 0, 3, 0),
+                       frame(1, 27, 3, 3, 0), frame(1, Command::SetDirection, 0, 3, 0)}));
+    QCOMPARE(panel->kzSlider()->value(), sliderFromSpeed(128));
+    QVERIFY(panel->chkLight()->isChecked());
+    QVERIFY(panel->tlbFunctionKeys()->button(functionKey(3))->isChecked());
+    QVERIFY(!panel->tlbFunctionKeys()->button(functionKey(2))->isChecked());
+    QVERIFY(!panel->kzDirection()->isChecked());
+    QVERIFY(m_rig->boxes.texts().isEmpty());
+
+    // The window's STOP reaches the phone.
+    w.btnGlobalStop()->click();
+    QCOMPARE(phone.lines(2), (QByteArrayList{"M0AS3<;>V0", "M0AS3<;>R0"}));
+    m_rig->takeRequests();
+
+    // Track power through the switch that asks first; every phone hears.
+    phone.send("PPA0\n");
+    QCOMPARE(phone.lines(1), QByteArrayList{"PPA0"});
+    QCOMPARE(m_rig->takeRequests(),
+             (Requests{statusQuery(), frame(1, Command::SetParameter, 0, Parameter::TrackOutput,
+                                            TrackMode::Off),
+                       statusQuery()}));
+
+    // Unanswered: no box, the phone gets the state back, the status bar says so.
+    m_rig->station.addFault(Fault::noReply(Fault::Always));
+    phone.send("M0A*<;>V126\n");
+    QCOMPARE(phone.lines(2), (QByteArrayList{"M0AS3<;>V0", "M0AS3<;>R0"}));
+    QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: Controller antwortet nicht"));
+    QVERIFY(m_rig->boxes.texts().isEmpty());
+    QCOMPARE(panel->kzSlider()->value(), SliderStop);
+    m_rig->station.clearFaults();
+    m_rig->takeRequests();
+
+    // Released: no frame; the loco stays as it was.
+    phone.send("M0-*<;>r\nQ\n");
+    QCOMPARE(phone.lines(1), QByteArrayList{"M0-*<;>"});
+    QTRY_COMPARE(w.phoneThrottles().clientCount(), 0);
+    QVERIFY(m_rig->takeRequests().isEmpty());
+}
+
+void TestKzVelantor::phoneServerOnAPortInUse()
+{
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::Any, 0));
+    sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("1"), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Port"), QString::number(other.serverPort()),
+                   QStringLiteral("Handregler"));
+    kzVelantor &w = window();
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot listen on port"));
+    w.startUp(false);
+    sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("0"), QStringLiteral("Handregler"));
+    QCOMPARE(m_rig->boxes.texts(),
+             QStringList{QStringLiteral("Der Handregler-Server kann nicht starten: Port %1 wird "
+                                        "schon von einem anderen Programm benutzt.\n\nBitte "
+                                        "wählen Sie unter \"Handregler\" einen anderen Port.")
+                             .arg(other.serverPort())});
+    QVERIFY(!w.phoneThrottles().isRunning());
+    QVERIFY(!w.pnlThrottles()->isVisible());
+}
+
+// The dialog returns what it decided; the window saves and does it. A port
+// outside 1024-65535 is refused by the rule check and the dialog stays.
+void TestKzVelantor::throttleDialogSwitchesTheServer()
+{
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::Any, 0));
+        freePort = probe.serverPort();
+    }
+    kzVelantor &w = window();
+    QString portText;
+    bool enable = true;
+    QStringList shownPorts;
+    w.setModalRunner([&](QDialog *dialog) {
+        auto *throttles = qobject_cast<ThrottleDialog *>(dialog);
+        [&] { QVERIFY(throttles); }();
+        shownPorts << throttles->txtPort()->text();
+        throttles->chkEnabled()->setChecked(enable);
+        throttles->txtPort()->setText(portText);
+        throttles->btnOk()->click();
+        return dialog->result();
+    });
+    const QString section = QStringLiteral("Handregler");
+
+    portText = QStringLiteral("80");
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QCOMPARE(m_rig->boxes.texts(), QStringList{*checkRule(phonePortRule(), portText)});
+    QVERIFY(!w.phoneThrottles().isRunning());
+
+    portText = QString::number(freePort);
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(w.phoneThrottles().isRunning());
+    QCOMPARE(w.phoneThrottles().port(), freePort);
+    QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("1"));
+    QCOMPARE(sysGetSetting(QStringLiteral("Port"), QString(), section), portText);
+    QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
+
+    enable = false;
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(!w.phoneThrottles().isRunning());
+    QVERIFY(!w.pnlThrottles()->isVisible());
+    QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("0"));
+    QCOMPARE(shownPorts, (QStringList{QStringLiteral("12090"), QStringLiteral("12090"),
+                                      QString::number(freePort)}));
 }
 
 KZ_TEST_MAIN(TestKzVelantor)

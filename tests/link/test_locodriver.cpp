@@ -109,6 +109,8 @@ private Q_SLOTS:
         const CommandBuffer light3{1, 27, 0, 3, 0};
         const CommandBuffer f1of3{1, 27, 1, 3, 0};
         const CommandBuffer stopAll{1, 24, 0, 255, 255};
+        const CommandBuffer stop3{1, 24, 0, 3, 0};
+        const CommandBuffer speed4{1, 23, 100, 4, 0};
 
         QTest::newRow("window runs at once")
             << false << false << Intents{window(DriveIntent::speed(3, 100))} << Intents{} << 0
@@ -127,7 +129,13 @@ private Q_SLOTS:
             << Intents{remote(DriveIntent::speed(3, 100)),
                        remote(DriveIntent::function(3, 1, true)), remote(DriveIntent::stopAll())}
             << Intents{} << 0 << Statuses{S::Queued, S::Queued, S::Queued}
-            << Frames{stopAll, speed3, f1of3} << 0 << 0 << 100;
+            << Frames{stopAll, f1of3} << 0 << 0 << 0;
+        QTest::newRow("a loco's stop replaces its queued speed, not another's")
+            << true << true
+            << Intents{remote(DriveIntent::speed(3, 100)), remote(DriveIntent::speed(4, 100)),
+                       remote(DriveIntent::stop(3)), remote(DriveIntent::speed(3, 100))}
+            << Intents{} << 0 << Statuses{S::Queued, S::Queued, S::Queued, S::Queued}
+            << Frames{stop3, speed4, speed3} << 0 << 0 << 100;
         QTest::newRow("remote waits for a running exchange")
             << true << false << Intents{window(DriveIntent::speed(3, 100))}
             << Intents{remote(DriveIntent::function(3, 1, true))} << 2 << Statuses{S::Failed}

@@ -4,6 +4,7 @@
 #include "link/port.h"
 #include "link/serialport.h"
 #include "locolist/decoderfields.h"
+#include "throttleserver/phonethrottles.h"
 #include "tests/support/testmain.h"
 
 #include <QRegularExpression>
@@ -59,6 +60,8 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("settings warning") << kzControllerSettingsVL::changeWarningText();
     QTest::newRow("settings saved") << kzControllerSettingsVL::savedText();
     QTest::newRow("settings not saved") << kzControllerSettingsVL::notSavedText();
+    QTest::newRow("phone without reply") << phoneNoReplyText();
+    QTest::newRow("phone port in use") << phonePortInUseText(12090);
     QTest::newRow("layout unknown") << kzControllerSettingsVL::undefinedLayoutText();
     QTest::newRow("decoder identified") << DecoderFields::identifiedText();
     QTest::newRow("decoder not identified") << DecoderFields::identifyFailedText();

@@ -1,0 +1,150 @@
+// The phone throttle's share of a loco command, run by hand (see the README):
+// from a phone's line written to the server's socket on 127.0.0.1 to the
+// frame arriving at the command station, against the panel's own path (a
+// window intent handed to the loco driver) to the same station. Both drive
+// the in-memory station, so only the program's own work is counted (the
+// phone side includes the loopback hop).
+//
+// Prints name=value lines and, last, one summary line with the goal: the
+// phone's p50 at most 1 ms above the panel's.
+// Usage: bench_throttle [--commands N]
+
+#include "common/messagebox.h"
+#include "link/clock.h"
+#include "link/locodriver.h"
+#include "link/locostate.h"
+#include "link/portsession.h"
+#include "simulator/memoryport.h"
+#include "simulator/stationcore.h"
+#include "throttleserver/throttlehost.h"
+#include "throttleserver/throttleserver.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr double GoalMs = 1.0;
+
+class CountingBoxes final : public MessageBoxes
+{
+public:
+    int shown = 0;
+    BoxAnswer show(const MessageBoxRequest &request) override
+    {
+        ++shown;
+        return request.defaultAnswer;
+    }
+};
+
+double percentileMs(QList<qint64> nanoseconds, double fraction)
+{
+    if (nanoseconds.isEmpty())
+        return 0;
+    std::sort(nanoseconds.begin(), nanoseconds.end());
+    const qsizetype at =
+        qMin(nanoseconds.size() - 1, qsizetype(fraction * double(nanoseconds.size())));
+    return double(nanoseconds.at(at)) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int commands = 2000;
+    const QStringList arguments = app.arguments();
+    const qsizetype at = arguments.indexOf(QStringLiteral("--commands"));
+    if (at >= 0 && at + 1 < arguments.size())
+        commands = qMax(1, arguments.at(at + 1).toInt());
+
+    CountingBoxes boxes;
+    setMessageBoxes(&boxes);
+    StationCore station;
+    station.setControllerNumber(1);
+    MemoryPort port(&station);
+    setControllerPort(&port);
+    setCurrentPortName(QStringLiteral("COM1"));
+    port.open(QStringLiteral("/dev/ttyBENCH"));
+
+    LocoState state;
+    state.setController(1);
+    LocoDriver driver(state);
+
+    QElapsedTimer timer;
+    timer.start();
+    qint64 arrived = -1;
+    station.setLogObserver([&](const LogEntry &entry) {
+        if (entry.direction == LogEntry::Received && arrived < 0)
+            arrived = timer.nsecsElapsed();
+    });
+
+    // The panel's path: the intent a slider makes, handed to the driver.
+    QList<qint64> panel;
+    for (int i = 0; i < commands; ++i) {
+        arrived = -1;
+        const qint64 start = timer.nsecsElapsed();
+        driver.submit(DriveIntent::speed(3, quint8(100 + i % 2)).to(1));
+        panel << arrived - start;
+    }
+
+    // The phone's path: a speed line over TCP to the server, its session,
+    // the host and the same driver.
+    // The server's clock moves 25 ms per line, so that 2,000 lines within a
+    // second or two stay below the limit of 50 lines a second that closes a
+    // flooding client; the exchanges keep the real clock.
+    DriverThrottleHost host(driver);
+    ManualClock serverClock;
+    ThrottleServer server(host, serverClock);
+    host.setServer(&server);
+    if (!server.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "cannot listen\n");
+        return 1;
+    }
+    QTcpSocket phone;
+    phone.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    if (!phone.waitForConnected(5000)) {
+        std::fprintf(stderr, "cannot connect\n");
+        return 1;
+    }
+    phone.write("NBench\nM0+S3<;>S3\n");
+    phone.flush();
+    while (server.clients().isEmpty() || server.clients().first().locos.isEmpty())
+        app.processEvents(QEventLoop::WaitForMoreEvents);
+    QList<qint64> phoneTimes;
+    for (int i = 0; i < commands; ++i) {
+        const QByteArray line = "M0A*<;>V" + QByteArray::number(50 + i % 2) + '\n';
+        serverClock.advance(25);
+        arrived = -1;
+        const qint64 start = timer.nsecsElapsed();
+        phone.write(line);
+        phone.flush();
+        while (arrived < 0) {
+            if (phone.state() != QAbstractSocket::ConnectedState) {
+                std::fprintf(stderr, "the server closed the connection after %d lines\n", i);
+                return 1;
+            }
+            app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+        }
+        phoneTimes << arrived - start;
+        phone.readAll();
+    }
+
+    const double panel50 = percentileMs(panel, 0.50);
+    const double panel99 = percentileMs(panel, 0.99);
+    const double phone50 = percentileMs(phoneTimes, 0.50);
+    const double phone99 = percentileMs(phoneTimes, 0.99);
+    std::printf("commands=%d\n", commands);
+    std::printf("panel_p50_ms=%.3f\npanel_p99_ms=%.3f\n", panel50, panel99);
+    std::printf("phone_p50_ms=%.3f\nphone_p99_ms=%.3f\n", phone50, phone99);
+    std::printf("boxes=%d\n", boxes.shown);
+    const double extra = phone50 - panel50;
+    std::printf("phone: %.3f ms more than the panel at p50 (goal: at most %.1f ms) %s\n", extra,
+                GoalMs, extra <= GoalMs ? "OK" : "MISSED");
+    setControllerPort(nullptr);
+    return extra <= GoalMs ? 0 : 1;
+}

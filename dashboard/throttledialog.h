@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
+// What the dialog "Handregler" decides; the window acts on it.
+struct PhoneThrottleSettings
+{
+    bool enabled = false;
+    quint16 port = 12090;
+};
+
+// A connected phone as the dialog lists it.
+struct PhoneDevice
+{
+    QString name;
+    QString address;
+};
+
+// The dialog "Handregler": switching the phone-throttle server on and off,
+// its port, the addresses to type into the app and the connected devices. It
+// does no I/O: "Alle trennen" is handed to the window by signal, which then
+// gives the dialog the new list.
+class ThrottleDialog final : public QDialog
+{
+    Q_OBJECT
+
+public:
+    ThrottleDialog(const PhoneThrottleSettings &settings, const QStringList &addressLines,
+                   QWidget *parent = nullptr);
+
+    void setDevices(const QList<PhoneDevice> &devices);
+    // Valid after the dialog was accepted.
+    PhoneThrottleSettings settings() const;
+
+    QCheckBox *chkEnabled() const { return m_enabled; }
+    QLineEdit *txtPort() const { return m_port; }
+    QLabel *lblAddresses() const { return m_addresses; }
+    QListWidget *lstDevices() const { return m_devices; }
+    QPushButton *btnDisconnectAll() const { return m_disconnectAll; }
+    QPushButton *btnOk() const { return m_ok; }
+
+    void accept() override;
+
+signals:
+    void disconnectAllRequested();
+
+private:
+    QCheckBox *m_enabled;
+    QLineEdit *m_port;
+    QLabel *m_addresses;
+    QListWidget *m_devices;
+    QPushButton *m_disconnectAll;
+    QPushButton *m_ok;
+};
+
+// The text of one device in the list: "Pixel (192.168.1.31)", or the address
+// alone before the app told its name.
+QString phoneDeviceText(const PhoneDevice &device);
+// The rule of the port field.
+QString phonePortRule();

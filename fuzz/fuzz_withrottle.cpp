@@ -1,0 +1,173 @@
+// The phone-throttle line parser and one client's session with arbitrary
+// bytes, arbitrary pieces and arbitrary time.
+//
+// Input: a sequence of steps, each one byte choosing the step and then its
+// data: a piece of bytes up to a zero byte (sent line by line, or as it is),
+// a pause, or a changed loco state.
+//
+// What must hold for every input:
+// - a line the parser does not accept produces no intent (a line that breaks
+//   an abuse limit may only stop the client's locos and close);
+// - every intent names a loco 1-10239, a speed 0-255 and a function 0-12;
+// - time alone, a changed state and the end of the connection produce
+//   nothing but stops of the locos the client holds (and the close);
+// - no line we send carries a line end of its own (a client cannot inject
+//   lines to itself through a key or a name).
+
+#include "fuzzinput.h"
+
+#include "throttleserver/throttlesession.h"
+#include "throttleserver/withrottle.h"
+
+#include <QMap>
+
+#include <memory>
+
+namespace {
+
+using namespace WiThrottle;
+
+class FuzzHost final : public ThrottleHost
+{
+public:
+    QMap<int, PhoneLoco> states;
+    QList<ThrottleIntentValue> intents;
+
+    PhoneLoco locoState(int loco) const override { return states.value(loco); }
+    PowerState trackPower() const override { return PowerState::Unknown; }
+
+    void perform(const ThrottleIntentValue &intent) override
+    {
+        using namespace ThrottleIntent;
+        intents << intent;
+        if (const auto *speed = std::get_if<SetSpeed>(&intent)) {
+            FUZZ_CHECK(validLoco(speed->loco));
+            FUZZ_CHECK(speed->speed >= 0 && speed->speed <= MaxControllerSpeed);
+            states[speed->loco].speed = speed->speed;
+        } else if (const auto *direction = std::get_if<SetDirection>(&intent)) {
+            FUZZ_CHECK(validLoco(direction->loco));
+            states[direction->loco].forward = direction->forward;
+        } else if (const auto *function = std::get_if<SetFunction>(&intent)) {
+            FUZZ_CHECK(validLoco(function->loco));
+            FUZZ_CHECK(function->function >= 0
+                       && function->function <= ThrottleSession::MaxSwitchedFunction);
+            states[function->loco].functions ^= 1u << function->function;
+        } else if (const auto *stop = std::get_if<Stop>(&intent)) {
+            FUZZ_CHECK(validLoco(stop->loco));
+        } else if (const auto *released = std::get_if<Released>(&intent)) {
+            FUZZ_CHECK(validLoco(released->loco));
+        }
+    }
+
+    static bool validLoco(int loco) { return loco >= MinLoco && loco <= MaxLoco; }
+};
+
+// Since `from`, only stops of locos in `held` and at most a close.
+void checkOnlyStops(const FuzzHost &host, qsizetype from, const QList<int> &held)
+{
+    for (qsizetype i = from; i < host.intents.size(); ++i) {
+        const ThrottleIntentValue &intent = host.intents[i];
+        if (const auto *stop = std::get_if<ThrottleIntent::Stop>(&intent))
+            FUZZ_CHECK(held.contains(stop->loco));
+        else
+            FUZZ_CHECK(std::holds_alternative<ThrottleIntent::Closed>(intent));
+    }
+}
+
+void checkLines(ThrottleSession &session)
+{
+    for (const QByteArray &line : session.takeLines())
+        FUZZ_CHECK(!line.contains('\n') && !line.contains('\r'));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzInput in(data, size);
+    FuzzHost host;
+    qint64 now = 1'000'000;
+    const QList<int> roster{3, 127, 128, 1012, 10239};
+    auto session = std::make_unique<ThrottleSession>(host, roster, now);
+
+    while (!in.atEnd()) {
+        if (session->isClosed())
+            session = std::make_unique<ThrottleSession>(host, roster, now);
+        const quint8 step = in.byte();
+        switch (step % 4) {
+        case 0: {
+            // Line by line, each judged on its own.
+            const QByteArray piece = in.untilZero();
+            qsizetype start = 0;
+            while (start <= piece.size() && !session->isClosed()) {
+                qsizetype end = start;
+                while (end < piece.size() && piece[end] != '\n' && piece[end] != '\r')
+                    ++end;
+                const QByteArray line = piece.mid(start, end - start);
+                const QList<int> held = session->heldLocos();
+                const qsizetype before = host.intents.size();
+                session->receive(QByteArray(line + '\n'), now);
+                if (!parseLine(line)) {
+                    if (session->isClosed())
+                        checkOnlyStops(host, before, held);
+                    else
+                        FUZZ_CHECK(host.intents.size() == before);
+                }
+                for (const int loco : session->heldLocos())
+                    FUZZ_CHECK(FuzzHost::validLoco(loco));
+                checkLines(*session);
+                start = end + 1;
+            }
+            break;
+        }
+        case 1:
+            // As it comes, in one piece: line ends of every kind, anywhere.
+            // The final LF ends what was sent, so that the next step's lines
+            // are judged on their own.
+            session->receive(QByteArray(in.untilZero() + '\n'), now);
+            checkLines(*session);
+            break;
+        case 2: {
+            // A pause of up to 25.5 s.
+            now += qint64(in.byte()) * 100;
+            const QList<int> held = session->heldLocos();
+            const qsizetype before = host.intents.size();
+            session->advanceTo(now);
+            checkOnlyStops(host, before, held);
+            checkLines(*session);
+            break;
+        }
+        default: {
+            // The shared state of a loco changed, held or not.
+            const QList<int> held = session->heldLocos();
+            const quint8 choice = in.byte();
+            const int loco = held.isEmpty() ? roster[choice % roster.size()]
+                                            : held[choice % held.size()];
+            PhoneLoco state;
+            state.speed = in.byte();
+            state.forward = step & 0x80;
+            state.functions = quint32(in.byte()) << 5 | in.byte();
+            const qsizetype before = host.intents.size();
+            host.states[loco] = state;
+            session->locoStateChanged(loco, state);
+            if (step & 0x40)
+                session->trackPowerChanged(step & 0x20 ? PowerState::On : PowerState::Off);
+            FUZZ_CHECK(host.intents.size() == before);
+            checkLines(*session);
+            break;
+        }
+        }
+    }
+
+    const QList<int> held = session->heldLocos();
+    const qsizetype before = host.intents.size();
+    session->connectionEnded();
+    checkOnlyStops(host, before, held);
+    FUZZ_CHECK(session->isClosed());
+    return 0;
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "throttleserver/throttleserver.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class DriverThrottleHost;
+class ServiceAnnouncer;
+class LocoDriver;
+
+// The phone throttles as the program runs them: the server bound to the loco
+// driver, switched on and off as a whole. It shows nothing; the window shows
+// statusText() and the boxes.
+class PhoneThrottles final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr quint16 DefaultPort = 12090;
+    static constexpr int MinPort = 1024;
+    static constexpr int MaxPort = 65535;
+
+    enum class StartResult { Started, PortInUse, Failed };
+
+    explicit PhoneThrottles(LocoDriver &driver, QObject *parent = nullptr);
+    ~PhoneThrottles() override;
+
+    // Listens on every address at port and announces the service in the
+    // local network; a running server is stopped first. Off again when the
+    // port cannot be had.
+    StartResult start(quint16 port);
+    // Stops listening; the phones' locos are stopped as for a lost connection.
+    void stop();
+    bool isRunning() const;
+    quint16 port() const;
+    QString errorString() const { return m_error; }
+
+    QList<ThrottleServer::Client> clients() const;
+    int clientCount() const;
+    void disconnectAll();
+    // The roster for every phone, from the controller's loco list.
+    void setRoster(const QList<int> &locos);
+    ThrottleServer *server() const { return m_server.get(); }
+
+    // "Handregler: n verbunden" while running, empty while off.
+    QString statusText() const;
+
+signals:
+    // Clients came or went, or the server was switched.
+    void statusChanged();
+    // A phone's command got no valid reply from the controller.
+    void noReply();
+
+private:
+    DriverThrottleHost *m_host;
+    ServiceAnnouncer *m_announcer;
+    std::unique_ptr<ThrottleServer> m_server;
+    QList<int> m_roster;
+    QString m_error;
+};
+
+// The status-bar text after a phone's command went unanswered.
+QString phoneNoReplyText();
+// The box text when port is taken by another program.
+QString phonePortInUseText(quint16 port);
+// The box text for any other reason the server cannot listen.
+QString phoneListenFailedText(quint16 port, const QString &reason);
+// "Adresse: 192.168.1.20  Port: 12090" for every non-loopback IPv4 address of
+// this machine, in the order the system lists them.
+QStringList phoneAddressLines(quint16 port);

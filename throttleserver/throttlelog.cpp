@@ -1,0 +1,3 @@
+#include "throttleserver/throttlelog.h"
+
+Q_LOGGING_CATEGORY(kzThrottle, "kz.throttle", QtWarningMsg)

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "throttleserver/withrottle.h"
+
+#include <QByteArrayList>
+#include <QMap>
+#include <QList>
+#include <QString>
+
+#include <variant>
+
+// What every throttle was last sent, as a phone sees it. Speed on the
+// controller's scale 0-255; bit n of functions is Fn (F0 the light).
+struct PhoneLoco
+{
+    int speed = 0;
+    bool forward = true;
+    quint32 functions = 0;
+
+    bool function(int n) const { return n >= 0 && n < 32 && (functions >> n) & 1u; }
+    friend bool operator==(const PhoneLoco &, const PhoneLoco &) = default;
+};
+
+// What a session asks of the rest of the program. The loco intents are the
+// same ones a panel produces; the driver behind them sends the frames, updates
+// the shared loco state on a reply and then tells every session.
+namespace ThrottleIntent {
+struct SetSpeed { int loco = 0; int speed = 0; };          // 0-255
+struct SetDirection { int loco = 0; bool forward = true; };
+struct SetFunction { int loco = 0; int function = 0; bool on = false; };   // F0-F12
+struct Stop { int loco = 0; };                             // that loco's emergency stop
+struct SetTrackPower { bool on = false; };
+// Events without a frame. Released: this client holds the loco no more (other
+// clients may); Quit: the client said goodbye; Closed: the session ended and
+// takes no further input.
+struct Released { int loco = 0; };
+struct Quit {};
+enum class CloseReason { Quit, ConnectionLost, LineTooLong, TooManyLines };
+struct Closed { CloseReason reason = CloseReason::ConnectionLost; };
+} // namespace ThrottleIntent
+
+using ThrottleIntentValue =
+    std::variant<ThrottleIntent::SetSpeed, ThrottleIntent::SetDirection,
+                 ThrottleIntent::SetFunction, ThrottleIntent::Stop, ThrottleIntent::SetTrackPower,
+                 ThrottleIntent::Released, ThrottleIntent::Quit, ThrottleIntent::Closed>;
+
+// The seam between the phone sessions and the loco driver: the session reads
+// the shared state through it and hands its intents to it. The program binds
+// it to the loco driver; tests record.
+class ThrottleHost
+{
+public:
+    virtual ~ThrottleHost() = default;
+    virtual PhoneLoco locoState(int loco) const = 0;
+    virtual WiThrottle::PowerState trackPower() const = 0;
+    virtual void perform(const ThrottleIntentValue &intent) = 0;
+};
+
+// One client's conversation, without I/O: bytes and the time in, lines out
+// (takeLines) and intents to the host. Time is milliseconds on any monotonic
+// scale; the session never reads a clock itself.
+class ThrottleSession
+{
+public:
+    // Highest function a phone may switch; higher ones are reported off.
+    static constexpr int MaxSwitchedFunction = 12;
+    static constexpr int HeartbeatSeconds = 10;
+    // More lines than this in each of two consecutive seconds (counted from
+    // the connection's start) close the connection. A burst within one second
+    // is fine: apps send a few dozen lines at an acquire.
+    static constexpr int MaxLinesPerSecond = 50;
+
+    // Queues the greeting: version, roster, track power, heartbeat interval.
+    // Roster entries outside the loco range are left out.
+    ThrottleSession(ThrottleHost &host, const QList<int> &roster, qint64 nowMs);
+
+    // Bytes from the client, in any pieces.
+    void receive(QByteArrayView bytes, qint64 nowMs);
+    // Lets time pass without input (heartbeat check).
+    void advanceTo(qint64 nowMs);
+    // The connection ended from the other side or was dropped; without a
+    // preceding Q the session's locos are stopped.
+    void connectionEnded();
+
+    // The shared state changed (by any throttle, panel or a refused command
+    // that leaves it as it was): holders get the loco's lines.
+    void locoStateChanged(int loco, const PhoneLoco &state);
+    void trackPowerChanged(WiThrottle::PowerState state);
+    void setRoster(const QList<int> &roster);
+
+    // Lines to send, without terminators, in order; emptied by the call.
+    QByteArrayList takeLines();
+
+    // Closed: by Q, an ended connection or an abuse limit. The server then
+    // closes the socket; the session takes no further input.
+    bool isClosed() const { return m_closed; }
+    QString name() const { return m_name; }
+    QString hardwareId() const { return m_hardwareId; }
+    // Every loco a throttle of this client holds, each once, ascending.
+    QList<int> heldLocos() const;
+    bool heartbeatMonitored() const { return m_monitored; }
+
+private:
+    struct Held
+    {
+        int loco = 0;
+        QByteArray key;
+        // What the client was last told, so that only changed functions are
+        // repeated.
+        PhoneLoco reported;
+    };
+
+    void handleLine(QByteArrayView line, qint64 nowMs);
+    void handle(const WiThrottle::ClientCommand &command);
+    void handleAction(const WiThrottle::LocoAction &action);
+    void actOn(char throttle, Held &held, const WiThrottle::Action &action);
+    void sendLocoState(char throttle, Held &held, const PhoneLoco &state, bool everything);
+    void checkHeartbeat(qint64 nowMs);
+    bool countLine(qint64 nowMs);
+    void close(ThrottleIntent::CloseReason reason, bool stopLocos);
+    void emitIntent(const ThrottleIntentValue &intent) { m_host.perform(intent); }
+
+    ThrottleHost &m_host;
+    QList<int> m_roster;
+    QByteArrayList m_out;
+    QByteArray m_pending;
+    bool m_afterCR = false;
+    bool m_closed = false;
+    QString m_name;
+    QString m_hardwareId;
+    // Throttle letter → its locos in acquire order.
+    QMap<char, QList<Held>> m_throttles;
+    bool m_monitored = false;
+    bool m_silenceHandled = false;
+    qint64 m_lastLineMs = 0;
+    // Lines in the current and the previous second, counted in whole seconds
+    // since the connection began: fixed memory however fast a client sends.
+    qint64 m_startMs = 0;
+    qint64 m_rateSecond = 0;
+    int m_linesThisSecond = 0;
+    int m_linesSecondBefore = 0;
+};

@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+#include <optional>
+#include <variant>
+
+// The WiThrottle text protocol as plain values: what a client line means and
+// how the server's lines are written. No sockets and no state here; one client's
+// conversation is ThrottleSession's business.
+//
+// Lines are handled without their terminator (LF, CR or CR LF).
+namespace WiThrottle {
+
+// Loco numbers a phone may drive: the DCC range. 0 is the broadcast address.
+constexpr int MinLoco = 1;
+constexpr int MaxLoco = 10239;
+// Addresses up to this one are short (S) in the roster, above it long (L).
+constexpr int MaxShortAddress = 127;
+// Speeds travel on this scale (126 = full) whatever the loco's steps.
+constexpr int MaxAppSpeed = 126;
+// The controller's speed scale.
+constexpr int MaxControllerSpeed = 255;
+// Function numbers a client may name; the state we send covers F0-F28.
+constexpr int MaxFunction = 28;
+// A client line longer than this ends the connection.
+constexpr qsizetype MaxLineBytes = 1024;
+
+// round(n × 255 / 126) for n 0-126 (clamped outside), and back.
+int controllerSpeed(int appSpeed);
+int appSpeed(int controllerSpeed);
+
+// "S3" or "L3" → 3; anything else, or a number outside MinLoco-MaxLoco → nullopt.
+// Both forms name the same loco: the controller knows numbers, not the form.
+std::optional<int> parseAddress(QByteArrayView text);
+// The form the roster uses: S for 1-127, L above.
+QByteArray addressKey(int loco);
+
+enum class PowerState { Off, On, Unknown };
+
+// --- What a client sends -----------------------------------------------------
+
+struct SetName { QString name; };
+struct HardwareId { QString id; };
+struct Heartbeat
+{
+    enum Kind { Beat, MonitorOn, MonitorOff };
+    Kind kind = Beat;
+};
+struct SetPower { bool on = false; };
+struct Quit {};
+
+// M<t>+<key><;><address>. The key is the address form the client uses for this
+// loco in later lines; the loco is named either by number (S/L form) or by a
+// roster entry's name (E form, loco 0 then).
+struct Acquire
+{
+    char throttle = 0;
+    QByteArray key;
+    int loco = 0;
+    QString rosterName;
+};
+
+// M<t>-<key><;>r. A key of "*" is every loco of the throttle (loco nullopt).
+struct Release
+{
+    char throttle = 0;
+    QByteArray key;
+    std::optional<int> loco;
+};
+
+// The actions after M<t>A<key><;>.
+struct Speed { int value = 0; };          // 0-126
+struct Direction { bool forward = true; };
+struct FunctionKey { bool pressed = false; int function = 0; };   // F1n / F0n
+struct ForceFunction { bool on = false; int function = 0; };      // f1n / f0n
+struct EmergencyStop {};                                          // X, or V below 0
+struct Idle {};                                                   // I
+struct QuerySpeed {};                                             // qV
+struct QueryDirection {};                                         // qR
+struct SpeedStepMode { int mode = 0; };                           // s<mode>
+using Action = std::variant<Speed, Direction, FunctionKey, ForceFunction, EmergencyStop, Idle,
+                            QuerySpeed, QueryDirection, SpeedStepMode>;
+
+// M<t>A<key><;><action>. A key of "*" is every loco of the throttle.
+struct LocoAction
+{
+    char throttle = 0;
+    QByteArray key;
+    std::optional<int> loco;
+    Action action;
+};
+
+using ClientCommand = std::variant<SetName, HardwareId, Heartbeat, SetPower, Quit, Acquire,
+                                   Release, LocoAction>;
+
+// One client line without its terminator. Unknown and malformed lines give
+// nullopt: the server ignores them and keeps the connection.
+std::optional<ClientCommand> parseLine(QByteArrayView line);
+
+// --- What the server sends ---------------------------------------------------
+
+QByteArray versionLine();                              // VN2.0
+QByteArray rosterLine(const QList<int> &locos);        // RL<n>]\[Lok 3}|{3}|{S…
+QByteArray powerLine(PowerState state);                // PPA0 / PPA1 / PPA2
+QByteArray heartbeatLine(int seconds);                 // *10
+QByteArray acquiredLine(char throttle, QByteArrayView key);  // M0+S3<;>
+QByteArray releasedLine(char throttle, QByteArrayView key);  // M0-S3<;>
+// M0AS3<;> followed by the action text.
+QByteArray actionLine(char throttle, QByteArrayView key, QByteArrayView action);
+
+QByteArray speedAction(int appSpeed);                  // V50
+QByteArray directionAction(bool forward);              // R1 / R0
+QByteArray functionAction(int function, bool on);      // F13 / F03
+QByteArray stepModeAction(int mode);                   // s1
+
+// The name a roster entry shows: "Lok " + number.
+QString rosterName(int loco);
+
+} // namespace WiThrottle
