@@ -331,11 +331,11 @@ void kzVelantor::connectPanels()
         LocoPanel *panel = m_locoPanels[i];
         connect(panel->kzSlider(), &QSlider::valueChanged, this,
                 [this, i](int value) { changeSlider(i, value); });
-        connect(panel->kzDirection(), &QToolButton::clicked, this,
+        connect(panel, &LocoPanel::directionToggled, this,
                 [this, i](bool pressed) { clickDirection(i, pressed); });
-        connect(panel->chkLight(), &QPushButton::clicked, this,
+        connect(panel, &LocoPanel::lightToggled, this,
                 [this, i](bool pressed) { clickLight(i, pressed); });
-        connect(panel->tlbFunctionKeys(), &FunctionKeyBar::buttonClicked, this,
+        connect(panel->tlbFunctionKeys(), &FunctionKeyBar::buttonToggled, this,
                 [this, i](const QString &key, bool pressed) { clickFunctionKey(i, key, pressed); });
         connect(panel->btnStop(), &QPushButton::clicked, this, [this, i] { clickStop(i); });
         connect(panel->kzSliderNo(), &LocoNumberBox::dropDown, this,
@@ -730,23 +730,21 @@ void kzVelantor::changeSlider(int panel, int value)
 void kzVelantor::clickDirection(int panel, bool pressed)
 {
     if (!sendLocoCommand(panel, Command::SetDirection, pressed ? 1 : 0))
-        m_locoPanels[panel]->kzDirection()->setChecked(!pressed);
+        m_locoPanels[panel]->restoreDirection(!pressed);
 }
 
 void kzVelantor::clickLight(int panel, bool pressed)
 {
     if (!sendLocoCommand(panel, pressed ? Command::FunctionOn : Command::FunctionOff, 0))
-        m_locoPanels[panel]->chkLight()->setChecked(!pressed);
+        m_locoPanels[panel]->restoreLight(!pressed);
 }
 
 void kzVelantor::clickFunctionKey(int panel, const QString &key, bool pressed)
 {
     const int number = functionNumberFromKey(key);
     if (!sendLocoCommand(panel, pressed ? Command::FunctionOn : Command::FunctionOff,
-                         quint8(number))) {
-        if (QToolButton *button = m_locoPanels[panel]->tlbFunctionKeys()->button(key))
-            button->setChecked(!pressed);
-    }
+                         quint8(number)))
+        m_locoPanels[panel]->tlbFunctionKeys()->restore(key, !pressed);
 }
 
 void kzVelantor::clickStop(int panel)

@@ -26,6 +26,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QTabWidget>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -237,15 +238,20 @@ void kzLocoList::buildProgrammingTab()
 
     m_autoConfig = new QCheckBox(QStringLiteral(" au&tomatisch in Konfiguration übernnehmen"), frame);
     m_autoConfig->setObjectName(QStringLiteral("chkAutoConfig"));
-    connect(m_autoConfig, &QCheckBox::clicked, this, &kzLocoList::saveAutoConfig);
+    // The state, not the click: the accessibility interface toggles without
+    // clicking.
+    connect(m_autoConfig, &QCheckBox::toggled, this, &kzLocoList::saveAutoConfig);
 
     const char *typeCaptions[] = {"&CV voller Wert", "CV &Bitwert", "&Register"};
     for (int i = 0; i < 3; ++i) {
         m_progType[i] = new QRadioButton(QString::fromUtf8(typeCaptions[i]), frame);
         m_progType[i]->setObjectName(QStringLiteral("optProgType%1").arg(i));
-        connect(m_progType[i], &QRadioButton::clicked, this, [this, i] { selectProgType(i); });
+        m_progType[i]->setChecked(i == 0);
+        connect(m_progType[i], &QRadioButton::toggled, this, [this, i](bool checked) {
+            if (checked)
+                selectProgType(i);
+        });
     }
-    m_progType[0]->setChecked(true);
 
     m_lblCV = new QLabel(QStringLiteral("CV"), frame);
     m_lblCV->setObjectName(QStringLiteral("lblCV"));
@@ -403,6 +409,8 @@ void kzLocoList::firstActivation()
     const int autoConfig =
         sysGetSetting(AutoConfigKey, QStringLiteral("1"), SettingsSection).trimmed().toInt(&ok);
     // Only "0" and "1" are ever written; anything else keeps the default.
+    // Showing the stored value is no change of it.
+    const QSignalBlocker quiet(m_autoConfig);
     m_autoConfig->setChecked(!ok || autoConfig != 0);
     SetProgMode(false);
 }

@@ -13,6 +13,7 @@
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QFile>
 #include <QFrame>
@@ -44,6 +45,26 @@ QColor textColour(const QLabel *label)
     return label->palette().color(QPalette::WindowText);
 }
 
+// Presses a control the way a screen reader or switch control does.
+void accessibleAction(QWidget *control, const QString &action)
+{
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(face);
+    QAccessibleActionInterface *actions = face->actionInterface();
+    QVERIFY(actions);
+    QVERIFY2(actions->actionNames().contains(action), qPrintable(actions->actionNames().join(',')));
+    actions->doAction(action);
+}
+
+// A click, or the accessibility interface's toggle.
+void press(QAbstractButton *button, bool accessible)
+{
+    if (accessible)
+        accessibleAction(button, QAccessibleActionInterface::toggleAction());
+    else
+        button->click();
+}
+
 } // namespace
 
 // The main window against the virtual command station in memory.
@@ -73,6 +94,8 @@ private slots:
     void globalStopSendsOneCommand();
     void lightAndFunctionKeys();
     void directionToggle();
+    void everyToggleSendsWhatItShows_data();
+    void everyToggleSendsWhatItShows();
     void refusedNumbersSendNothing_data();
     void refusedNumbersSendNothing();
     void speedStepsOnLeavingTheLocoNumber();
@@ -507,15 +530,68 @@ void TestKzVelantor::directionToggle()
     QCOMPARE(direction->icon().pixmap(QSize(24, 24), QIcon::Disabled).toImage(), up);
 }
 
+void TestKzVelantor::everyToggleSendsWhatItShows_data()
+{
+    QTest::addColumn<QString>("control"); // a function key, "Licht" or "Richtung"
+    QTest::addColumn<bool>("accessible");
+    QTest::addColumn<CommandBuffer>("first");
+    QTest::addColumn<CommandBuffer>("second");
+    for (int number = 1; number <= 12; ++number) {
+        const QString key = QStringLiteral("F%1").arg(number);
+        QTest::addRow("%s toggled", qPrintable(key))
+            << key << true << frame(1, Command::FunctionOn, quint8(number), 2, 0)
+            << frame(1, Command::FunctionOff, quint8(number), 2, 0);
+    }
+    QTest::newRow("F7 clicked") << "F7" << false << frame(1, Command::FunctionOn, 7, 2, 0)
+                                << frame(1, Command::FunctionOff, 7, 2, 0);
+    QTest::newRow("Licht toggled") << "Licht" << true << frame(1, Command::FunctionOn, 0, 2, 0)
+                                   << frame(1, Command::FunctionOff, 0, 2, 0);
+    QTest::newRow("Licht clicked") << "Licht" << false << frame(1, Command::FunctionOn, 0, 2, 0)
+                                   << frame(1, Command::FunctionOff, 0, 2, 0);
+    QTest::newRow("Richtung toggled") << "Richtung" << true
+                                      << frame(1, Command::SetDirection, 0, 2, 0)
+                                      << frame(1, Command::SetDirection, 1, 2, 0);
+    QTest::newRow("Richtung clicked") << "Richtung" << false
+                                      << frame(1, Command::SetDirection, 0, 2, 0)
+                                      << frame(1, Command::SetDirection, 1, 2, 0);
+}
+
+void TestKzVelantor::everyToggleSendsWhatItShows()
+{
+    QFETCH(QString, control);
+    QFETCH(bool, accessible);
+    QFETCH(CommandBuffer, first);
+    QFETCH(CommandBuffer, second);
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(1);
+    QAbstractButton *button = control == QLatin1String("Licht") ? panel->chkLight()
+                              : control == QLatin1String("Richtung")
+                                  ? static_cast<QAbstractButton *>(panel->kzDirection())
+                                  : panel->tlbFunctionKeys()->button(control);
+    const bool pressedAtStart = button->isChecked();
+
+    press(button, accessible);
+    QCOMPARE(button->isChecked(), !pressedAtStart);
+    QCOMPARE(m_rig->takeRequests(), Requests{first});
+    press(button, accessible);
+    QCOMPARE(button->isChecked(), pressedAtStart);
+    QCOMPARE(m_rig->takeRequests(), Requests{second});
+}
+
 void TestKzVelantor::refusedNumbersSendNothing_data()
 {
     QTest::addColumn<QString>("controller");
     QTest::addColumn<QString>("loco");
     QTest::addColumn<QString>("message");
-    QTest::newRow("loco letters") << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc"));
-    QTest::newRow("loco above the list") << "1" << "10240" << locoNumberRefusal(QStringLiteral("10240"));
-    QTest::newRow("loco empty") << "1" << "" << locoNumberRefusal(QString());
-    QTest::newRow("controller 300") << "300" << "3" << controllerNumberRefusal(QStringLiteral("300"));
+    QTest::addColumn<bool>("accessible"); // toggled through the accessibility interface
+    QTest::newRow("loco letters") << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc")) << false;
+    QTest::newRow("loco above the list") << "1" << "10240" << locoNumberRefusal(QStringLiteral("10240")) << false;
+    QTest::newRow("loco empty") << "1" << "" << locoNumberRefusal(QString()) << false;
+    QTest::newRow("controller 300") << "300" << "3" << controllerNumberRefusal(QStringLiteral("300")) << false;
+    QTest::newRow("loco letters, accessibility")
+        << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc")) << true;
+    QTest::newRow("controller 300, accessibility")
+        << "300" << "3" << controllerNumberRefusal(QStringLiteral("300")) << true;
 }
 
 void TestKzVelantor::refusedNumbersSendNothing()
@@ -523,17 +599,22 @@ void TestKzVelantor::refusedNumbersSendNothing()
     QFETCH(QString, controller);
     QFETCH(QString, loco);
     QFETCH(QString, message);
+    QFETCH(bool, accessible);
     kzVelantor &w = checkedWindow();
     LocoPanel *panel = w.locoPanel(0);
     w.txtControllerNr()->setText(controller);
     panel->kzSliderNo()->setEditText(loco);
+    const QColor face = buttonColour(panel->chkLight());
 
-    panel->chkLight()->click();
+    // Nothing sent, so nothing shown: each control is back in its state.
+    press(panel->chkLight(), accessible);
     QVERIFY(!panel->chkLight()->isChecked());
-    panel->tlbFunctionKeys()->button(QStringLiteral("F3"))->click();
+    QCOMPARE(buttonColour(panel->chkLight()), face);
+    press(panel->tlbFunctionKeys()->button(QStringLiteral("F3")), accessible);
     QVERIFY(!panel->tlbFunctionKeys()->button(QStringLiteral("F3"))->isChecked());
-    panel->kzDirection()->click();
+    press(panel->kzDirection(), accessible);
     QVERIFY(panel->kzDirection()->isChecked());
+    QCOMPARE(panel->kzDirection()->toolTip(), QStringLiteral("Fahrtrichtung 1"));
     panel->kzSlider()->setValue(100);
     QCOMPARE(panel->kzSlider()->value(), SliderStop);
     QCOMPARE(panel->lblSliderValue()->text(), QStringLiteral("0 %"));

@@ -13,6 +13,7 @@
 #include "locolist/ledshape.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -96,7 +97,22 @@ public:
         return texts;
     }
 
-    void selectType(int type) { button(QStringLiteral("optProgType%1").arg(type))->click(); }
+    // A click, or the toggle of the accessibility interface (as screen
+    // readers and switch control press).
+    void selectType(int type, bool accessible = false)
+    {
+        press(button(QStringLiteral("optProgType%1").arg(type)), accessible);
+    }
+    static void press(QAbstractButton *button, bool accessible)
+    {
+        if (!accessible) {
+            button->click();
+            return;
+        }
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(face && face->actionInterface());
+        face->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    }
     void operate(int operation) { button(QStringLiteral("cmdOperation%1").arg(operation))->click(); }
     void setFields(const QString &address, const QString &bit, const QString &value)
     {
@@ -147,6 +163,7 @@ private slots:
     void firstActivation();
     void captionOnSecondOpening();
     void closingSwitchesProgrammingOff();
+    void autoConfigPersistence_data();
     void autoConfigPersistence();
     void resizeRules();
 
@@ -161,6 +178,7 @@ private slots:
     void activateConfig_data();
     void activateConfig();
 
+    void typeSwitching_data();
     void typeSwitching();
     void progButtonsEnabled();
     void operationFrames_data();
@@ -263,13 +281,21 @@ void TestKzLocoList::closingSwitchesProgrammingOff()
     QVERIFY(!w.tool(QStringLiteral("btnDelete"))->isEnabled());
 }
 
+void TestKzLocoList::autoConfigPersistence_data()
+{
+    QTest::addColumn<bool>("accessible");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("toggled through the accessibility interface") << true;
+}
+
 void TestKzLocoList::autoConfigPersistence()
 {
+    QFETCH(bool, accessible);
     {
         WindowRig w;
         w.open();
         QVERIFY(w.autoConfig()->isChecked()); // nothing stored: checked
-        w.autoConfig()->click();
+        WindowRig::press(w.autoConfig(), accessible);
         QCOMPARE(sysGetSetting(QStringLiteral("AutoConfig"), QString(), SettingsSection),
                  QStringLiteral("0"));
         w.window->reject();
@@ -278,7 +304,7 @@ void TestKzLocoList::autoConfigPersistence()
         WindowRig w;
         w.open();
         QVERIFY(!w.autoConfig()->isChecked());
-        w.autoConfig()->click();
+        WindowRig::press(w.autoConfig(), accessible);
         QCOMPARE(sysGetSetting(QStringLiteral("AutoConfig"), QString(), SettingsSection),
                  QStringLiteral("1"));
         w.window->reject();
@@ -518,15 +544,23 @@ void TestKzLocoList::activateConfig()
 
 // --- CV programming ----------------------------------------------------------------
 
+void TestKzLocoList::typeSwitching_data()
+{
+    QTest::addColumn<bool>("accessible");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("toggled through the accessibility interface") << true;
+}
+
 void TestKzLocoList::typeSwitching()
 {
+    QFETCH(bool, accessible);
     WindowRig w;
     w.open();
     auto *lblCV = w.child<QLabel>(QStringLiteral("lblCV"));
     QLineEdit *value = w.field(QStringLiteral("txtValue2"));
 
     value->setText(QStringLiteral("200"));
-    w.selectType(1);
+    w.selectType(1, accessible);
     QCOMPARE(value->text(), QStringLiteral("0"));
     QVERIFY(!w.child<QLabel>(QStringLiteral("lblBit"))->isHidden());
     QVERIFY(!w.field(QStringLiteral("txtValue1"))->isHidden());
@@ -534,14 +568,14 @@ void TestKzLocoList::typeSwitching()
     QCOMPARE(w.field(QStringLiteral("txtValue1"))->property("Tag").toString(),
              QStringLiteral("Die Bitposition,Mandatory,MIN=0,MAX=7,NUM"));
 
-    w.selectType(2);
+    w.selectType(2, accessible);
     QCOMPARE(lblCV->text(), QStringLiteral("Register"));
     QVERIFY(w.child<QLabel>(QStringLiteral("lblBit"))->isHidden());
     QCOMPARE(w.field(QStringLiteral("txtValue1"))->property("Tag").toString(), QString());
     QVERIFY(w.button(QStringLiteral("cmdOperation2"))->isEnabled());
 
     value->setText(QStringLiteral("1"));
-    w.selectType(1);
+    w.selectType(1, accessible);
     QCOMPARE(value->text(), QStringLiteral("1"));
     QCOMPARE(lblCV->text(), QStringLiteral("CV"));
 }
