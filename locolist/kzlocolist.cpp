@@ -687,6 +687,7 @@ void kzLocoList::selectProgType(int type)
     const ProgFields::TypeSetup setup = ProgFields::typeSetup(ProgType(type));
     m_lblCV->setText(setup.addressCaption);
     m_value[0]->setAccessibleName(setup.addressCaption);
+    m_spin[0]->setFieldName(setup.addressCaption);
     m_lblBit->setVisible(setup.bitShown);
     m_value[1]->setVisible(setup.bitShown);
     m_spin[1]->setVisible(setup.bitShown);

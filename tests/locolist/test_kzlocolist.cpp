@@ -570,6 +570,15 @@ void TestKzLocoList::typeSwitching()
 
     w.selectType(2, accessible);
     QCOMPARE(lblCV->text(), QStringLiteral("Register"));
+    // What a screen reader announces follows the labels.
+    const auto announced = [&w](int field) {
+        auto *spin = w.child<SpinButtons>(QStringLiteral("spnValue%1").arg(field));
+        return QStringList{w.field(QStringLiteral("txtValue%1").arg(field))->accessibleName(),
+                           spin->findChild<QAbstractButton *>(QStringLiteral("up"))->accessibleName(),
+                           spin->findChild<QAbstractButton *>(QStringLiteral("down"))->accessibleName()};
+    };
+    QCOMPARE(announced(0), (QStringList{QStringLiteral("Register"), QStringLiteral("Register erhöhen"),
+                                        QStringLiteral("Register verringern")}));
     QVERIFY(w.child<QLabel>(QStringLiteral("lblBit"))->isHidden());
     QCOMPARE(w.field(QStringLiteral("txtValue1"))->property("Tag").toString(), QString());
     QVERIFY(w.button(QStringLiteral("cmdOperation2"))->isEnabled());
@@ -578,6 +587,10 @@ void TestKzLocoList::typeSwitching()
     w.selectType(1, accessible);
     QCOMPARE(value->text(), QStringLiteral("1"));
     QCOMPARE(lblCV->text(), QStringLiteral("CV"));
+    QCOMPARE(announced(0), (QStringList{QStringLiteral("CV"), QStringLiteral("CV erhöhen"),
+                                        QStringLiteral("CV verringern")}));
+    QCOMPARE(announced(1), (QStringList{QStringLiteral("Bit"), QStringLiteral("Bit erhöhen"),
+                                        QStringLiteral("Bit verringern")}));
 }
 
 void TestKzLocoList::progButtonsEnabled()
