@@ -1,5 +1,6 @@
 #include "locolist/kzlocolist.h"
 
+#include "common/commandbutton.h"
 #include "common/inputdialog.h"
 #include "common/messagebox.h"
 #include "common/program.h"
@@ -230,6 +231,7 @@ void kzLocoList::buildProgrammingTab()
     m_break = new QPushButton(QStringLiteral("&Abbruch"), frame);
     m_break->setObjectName(QStringLiteral("cmdBreak"));
     m_break->setAutoDefault(false);
+    pressOnEnter(m_break);
     QSizePolicy keepSpace = m_break->sizePolicy();
     keepSpace.setRetainSizeWhenHidden(true);
     m_break->setSizePolicy(keepSpace);
@@ -280,6 +282,7 @@ void kzLocoList::buildProgrammingTab()
         m_operation[i] = new QPushButton(QString::fromUtf8(operations[i]), frame);
         m_operation[i]->setObjectName(QStringLiteral("cmdOperation%1").arg(i));
         m_operation[i]->setAutoDefault(false);
+        pressOnEnter(m_operation[i]);
         connect(m_operation[i], &QPushButton::clicked, this, [this, i] { runOperation(i); });
     }
 
@@ -295,10 +298,12 @@ void kzLocoList::buildProgrammingTab()
     m_locoNumberSet = new QPushButton(QStringLiteral("Lok-&Nummer setzen"), frame);
     m_locoNumberSet->setObjectName(QStringLiteral("cmdLocoNumberSet"));
     m_locoNumberSet->setAutoDefault(false);
+    pressOnEnter(m_locoNumberSet);
     connect(m_locoNumberSet, &QPushButton::clicked, this, &kzLocoList::setLocoNumber);
     m_locoRecognition = new QPushButton(QStringLiteral("Lok-Nummer &erkennen"), frame);
     m_locoRecognition->setObjectName(QStringLiteral("cmdLocoRecognition"));
     m_locoRecognition->setAutoDefault(false);
+    pressOnEnter(m_locoRecognition);
     connect(m_locoRecognition, &QPushButton::clicked, this, &kzLocoList::recogniseLocoNumber);
 
     // The bit field keeps its place while it is hidden, so that the other

@@ -288,8 +288,11 @@ void TestKzControllerSettingsVL::statusInputOnIsKeptWithNotAvailable()
 void TestKzControllerSettingsVL::closeAndCancelSendNothing_data()
 {
     QTest::addColumn<bool>("editing");
-    QTest::newRow("Schliessen") << false;
-    QTest::newRow("Abbruch") << true;
+    QTest::addColumn<bool>("byEnter"); // focused, then Enter
+    QTest::newRow("Schliessen") << false << false;
+    QTest::newRow("Abbruch") << true << false;
+    QTest::newRow("Enter on Schliessen") << false << true;
+    QTest::newRow("Enter on Abbruch, not OK") << true << true;
 }
 
 void TestKzControllerSettingsVL::closeAndCancelSendNothing()
@@ -301,8 +304,15 @@ void TestKzControllerSettingsVL::closeAndCancelSendNothing()
         startEditing(rig, opened);
         opened.field("txtOperationPin")->setText(QStringLiteral("9"));
     }
+    QFETCH(bool, byEnter);
     rig.gate.clearSent();
-    opened.button(editing ? "cmdCancel" : "cmdClose")->click();
+    QPushButton *button = opened.button(editing ? "cmdCancel" : "cmdClose");
+    if (byEnter) {
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+    } else {
+        button->click();
+    }
     QVERIFY(!opened.dialog->isVisible());
     QCOMPARE(opened.dialog->result(), int(QDialog::Rejected));
     QVERIFY(rig.gate.sent().isEmpty());
