@@ -123,6 +123,8 @@ private slots:
     void helpOpensTheManual();
     void otherWindowsGetTheControllerNumber();
     void enterAndMnemonicsStartTheCheck();
+    void keysInTheControlFrame_data();
+    void keysInTheControlFrame();
     void everyInputHasAnAccessibleName();
 
 private:
@@ -991,6 +993,46 @@ void TestKzVelantor::enterAndMnemonicsStartTheCheck()
     // A mnemonic clicks its button the animated way, a moment later.
     QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
     QTRY_COMPARE(w.lblStatus()->text(), StatusText::Simulation);
+}
+
+void TestKzVelantor::keysInTheControlFrame_data()
+{
+    QTest::addColumn<QString>("focus"); // the focused control of loco and accessory panel 1
+    QTest::addColumn<int>("key");
+    QTest::addColumn<CommandBuffer>("firstFrame");
+    QTest::addColumn<bool>("lightOn");
+    QTest::newRow("Enter on Licht checks the controller")
+        << "Licht" << int(Qt::Key_Return) << statusQuery() << false;
+    QTest::newRow("Space on Licht switches the light")
+        << "Licht" << int(Qt::Key_Space) << frame(1, Command::FunctionOn, 0, 1, 0) << true;
+    QTest::newRow("Enter on ON presses it")
+        << "ON" << int(Qt::Key_Return) << frame(1, Command::AccessoryOn, 0, 1, 0) << false;
+}
+
+void TestKzVelantor::keysInTheControlFrame()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(CommandBuffer, firstFrame);
+    QFETCH(bool, lightOn);
+    kzVelantor &w = checkedWindow();
+    QApplication::setActiveWindow(&w);
+    LocoPanel *panel = w.locoPanel(0);
+    const QHash<QString, QWidget *> controls{
+        {QStringLiteral("Licht"), panel->chkLight()},
+        {QStringLiteral("ON"), w.accessoryPanel(0)->onButton(0)},
+        {QStringLiteral("Lok-Nummer"), panel->kzSliderNo()},
+        {QStringLiteral("Regler"), panel->kzSlider()},
+    };
+    QWidget *control = controls.value(focus);
+    QVERIFY(control);
+    control->setFocus(Qt::TabFocusReason);
+    m_rig->takeRequests();
+
+    QTest::keyClick(control, Qt::Key(key));
+
+    QCOMPARE(m_rig->takeRequests().value(0), firstFrame);
+    QCOMPARE(panel->chkLight()->isChecked(), lightOn);
 }
 
 void TestKzVelantor::everyInputHasAnAccessibleName()
