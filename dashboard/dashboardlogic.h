@@ -98,3 +98,7 @@ QString trackPowerQuestion();
 // Text when the manual is missing, and its file name.
 inline const QString ManualFileName = QStringLiteral("Handbuch_Velantor.pdf");
 inline const QString ManualMissingText = QStringLiteral("Handbuch nicht vorhanden.");
+
+// Escape presses the stop of all locos, as an emergency button on a desk
+// would; the button's tool-tip says so.
+inline const QString GlobalStopToolTip = QStringLiteral("Alle Loks anhalten (Taste Esc)");

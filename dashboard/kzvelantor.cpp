@@ -229,7 +229,7 @@ QWidget *kzVelantor::buildControlArea(QWidget *parent)
     bold.setBold(true);
     m_globalStop->setFont(bold);
     m_globalStop->setMinimumSize(140, 32);
-    m_globalStop->setToolTip(QStringLiteral("Alle Loks anhalten"));
+    m_globalStop->setToolTip(GlobalStopToolTip);
     m_globalStop->setAccessibleName(QStringLiteral("STOP (alle Loks)"));
     setButtonColour(m_globalStop, StatusColour::Failure);
 
@@ -431,6 +431,13 @@ void kzVelantor::keyPressEvent(QKeyEvent *event)
             event->accept();
             return;
         }
+    }
+    // Escape stops all locos; an open list or box takes its Escape first.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier
+        && m_globalStop->isVisible() && m_globalStop->isEnabled()) {
+        m_globalStop->click();
+        event->accept();
+        return;
     }
     QMainWindow::keyPressEvent(event);
 }

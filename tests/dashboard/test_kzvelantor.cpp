@@ -1007,6 +1007,11 @@ void TestKzVelantor::keysInTheControlFrame_data()
         << "Licht" << int(Qt::Key_Space) << frame(1, Command::FunctionOn, 0, 1, 0) << true;
     QTest::newRow("Enter on ON presses it")
         << "ON" << int(Qt::Key_Return) << frame(1, Command::AccessoryOn, 0, 1, 0) << false;
+    const CommandBuffer stopAll = frame(1, Command::StopLoco, 0, 255, 255);
+    QTest::newRow("Esc on the slider stops all locos") << "Regler" << int(Qt::Key_Escape) << stopAll << false;
+    QTest::newRow("Esc in the loco number stops all locos")
+        << "Lok-Nummer" << int(Qt::Key_Escape) << stopAll << false;
+    QTest::newRow("Esc on Licht stops all locos") << "Licht" << int(Qt::Key_Escape) << stopAll << false;
 }
 
 void TestKzVelantor::keysInTheControlFrame()
@@ -1063,6 +1068,7 @@ void TestKzVelantor::everyInputHasAnAccessibleName()
     }
     QCOMPARE(w.toolBarAction(QStringLiteral("btnInfo"))->toolTip(),
              QStringLiteral("Programmversion und Copyright anzeigen \t"));
+    QCOMPARE(w.btnGlobalStop()->toolTip(), QStringLiteral("Alle Loks anhalten (Taste Esc)"));
 }
 
 KZ_TEST_MAIN(TestKzVelantor)
