@@ -146,6 +146,9 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     m_direction->setObjectName(QStringLiteral("kzDirection"));
     m_direction->setCheckable(true);
     m_direction->setChecked(true);
+    // A click takes the focus, so that leaving the loco number by it asks for
+    // the speed steps before the direction is sent.
+    m_direction->setFocusPolicy(Qt::StrongFocus);
     m_direction->setIconSize(QSize(24, 24));
     m_direction->setAccessibleName(QStringLiteral("Fahrtrichtung") + where);
     m_direction->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);

@@ -98,6 +98,7 @@ private slots:
     void everyToggleSendsWhatItShows();
     void refusedNumbersSendNothing_data();
     void refusedNumbersSendNothing();
+    void speedStepsOnLeavingTheLocoNumber_data();
     void speedStepsOnLeavingTheLocoNumber();
     void locoListWalk();
     void locoListWalkEndsWithoutReply();
@@ -629,8 +630,21 @@ void TestKzVelantor::refusedNumbersSendNothing()
     }
 }
 
+void TestKzVelantor::speedStepsOnLeavingTheLocoNumber_data()
+{
+    QTest::addColumn<QString>("leaveBy");
+    QTest::addColumn<Requests>("requests"); // after the speed-step query
+    QTest::newRow("Tab to STOP") << "Tab to STOP" << Requests{};
+    QTest::newRow("click on ON")
+        << "click on ON" << Requests{frame(1, Command::AccessoryOn, 1, 1, 0)};
+    QTest::newRow("click on the direction")
+        << "click on the direction" << Requests{frame(1, Command::SetDirection, 0, 5, 0)};
+}
+
 void TestKzVelantor::speedStepsOnLeavingTheLocoNumber()
 {
+    QFETCH(QString, leaveBy);
+    QFETCH(Requests, requests);
     m_rig->station.setLocos({{5, LocoFlags::Steps28}});
     kzVelantor &w = checkedWindow();
     LocoPanel *panel = w.locoPanel(0);
@@ -638,9 +652,15 @@ void TestKzVelantor::speedStepsOnLeavingTheLocoNumber()
     panel->kzSliderNo()->setFocus();
     panel->kzSliderNo()->setEditText(QStringLiteral("5"));
 
-    panel->btnStop()->setFocus(Qt::TabFocusReason);
+    if (leaveBy == QLatin1String("Tab to STOP"))
+        panel->btnStop()->setFocus(Qt::TabFocusReason);
+    else if (leaveBy == QLatin1String("click on ON"))
+        QTest::mouseClick(w.accessoryPanel(0)->onButton(1), Qt::LeftButton);
+    else
+        QTest::mouseClick(panel->kzDirection(), Qt::LeftButton);
 
-    QCOMPARE(m_rig->takeRequests().value(0), frame(1, Command::ReadLocoEntry, 0, 5, 0));
+    requests.prepend(frame(1, Command::ReadLocoEntry, 0, 5, 0));
+    QCOMPARE(m_rig->takeRequests(), requests);
     QCOMPARE(panel->lblFahrstufen()->text(), QStringLiteral("28 FS"));
 }
 
