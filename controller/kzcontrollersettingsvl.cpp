@@ -228,7 +228,18 @@ void kzControllerSettingsVL::loadDialog()
     setWindowTitle(baseCaption());
     setEditing(false);
     m_cmdChangeSettings->setEnabled(false);
-    showData();
+    showReading();
+}
+
+void kzControllerSettingsVL::showReading()
+{
+    m_lblFirmwareVersion->clear();
+    m_lblControllerType->clear();
+    m_chkHWNotstop->hide();
+    m_chkHWNotstop->setChecked(false);
+    m_lblNotstopNotAvailable->hide();
+    for (QLineEdit *field : pinFields())
+        field->clear();
 }
 
 void kzControllerSettingsVL::activateFirstTime()

@@ -327,8 +327,24 @@ void TestKzControllerSettingsVL::failedReadOffersNoChange()
     open(1);
     rig.boxes.clear();
     // Controller 2 does not answer: the dialog shows what it has, but the
-    // values of controller 1 must never be written to it.
-    const Opened opened = open(2);
+    // values of controller 1 must never be written to it, nor shown while it
+    // is being read.
+    QStringList shownWhileReading;
+    Opened opened;
+    opened.dialog = std::make_unique<kzControllerSettingsVL>();
+    rig.station.setLogObserver([&](const LogEntry &entry) {
+        if (entry.direction != LogEntry::Received || !shownWhileReading.isEmpty())
+            return;
+        shownWhileReading = pinTexts(opened);
+        shownWhileReading << opened.label("lblFirmwareVersion")->text()
+                          << opened.label("lblControllerType")->text();
+        if (!opened.label("lblNotstopNotAvailable")->isHidden())
+            shownWhileReading << opened.label("lblNotstopNotAvailable")->text();
+    });
+    opened.dialog->setControllerID(2);
+    opened.dialog->show();
+    QCoreApplication::processEvents();
+    QCOMPARE(shownWhileReading, QStringList(8, QString()));
     QVERIFY(!opened.dialog->lastReadSucceeded());
     QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("Controller 2 antwortet nicht.")});
     QCOMPARE(pinTexts(opened), (QStringList{"4", "12", "A0", "6", "13", "A7"}));
