@@ -919,14 +919,21 @@ void TestKzVelantor::splashAndAboutBox()
 {
     kzVelantor w(&m_rig->port);
     QList<int> intervals;
+    bool builtBeforeTheSplash = false;
     w.setModalRunner([&](QDialog *dialog) {
         auto *info = qobject_cast<kzInfo *>(dialog);
         intervals.append(info ? info->timerInterval() : -1);
+        // The main window is built and its status bar filled before the
+        // splash shows; the window itself appears only afterwards.
+        if (intervals.size() == 1)
+            builtBeforeTheSplash = w.statusPanel(QStringLiteral("pnlInfo"))->text() == programInfoText()
+                                   && w.locoPanel(3) && w.accessoryPanel(3) && !w.isVisible();
         return 0;
     });
     w.startUp(true);
     w.toolBarAction(QStringLiteral("btnInfo"))->trigger();
     QCOMPARE(intervals, (QList<int>{2000, 0}));
+    QVERIFY(builtBeforeTheSplash);
 }
 
 void TestKzVelantor::optionsAskForANewCheck()
