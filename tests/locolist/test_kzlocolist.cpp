@@ -736,18 +736,24 @@ void TestKzLocoList::validationStopsOperations_data()
     QTest::addColumn<QString>("locoNumber");
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("byEnter"); // the button focused, then Enter
 
     QTest::newRow("loco number not numeric")
         << 0 << QStringList{"29", "0", "6"} << "abc" << "cmdOperation0"
-        << "Die Lok-Nummer muß numerisch sein.";
+        << "Die Lok-Nummer muß numerisch sein." << false;
     QTest::newRow("register 9 stops set")
         << 2 << QStringList{"9", "0", "6"} << "3" << "cmdLocoNumberSet"
-        << "Die Register-Adresse ist nicht im gültigen Bereich (1 bis 8) .";
+        << "Die Register-Adresse ist nicht im gültigen Bereich (1 bis 8) ." << false;
     QTest::newRow("empty CV")
         << 0 << QStringList{" ", "0", "6"} << "3" << "cmdOperation2"
-        << "Die CV-Adresse muß eingegeben werden.";
+        << "Die CV-Adresse muß eingegeben werden." << false;
     QTest::newRow("bit value 2")
-        << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString();
+        << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString() << false;
+    QTest::newRow("empty CV, Enter on Wert suchen")
+        << 0 << QStringList{" ", "0", "6"} << "3" << "cmdOperation2"
+        << "Die CV-Adresse muß eingegeben werden." << true;
+    QTest::newRow("bit value 2, Enter on Wert setzen")
+        << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString() << true;
 }
 
 void TestKzLocoList::validationStopsOperations()
@@ -757,21 +763,34 @@ void TestKzLocoList::validationStopsOperations()
     QFETCH(QString, locoNumber);
     QFETCH(QString, button);
     QFETCH(QString, message);
+    QFETCH(bool, byEnter);
 
     WindowRig w;
     w.open();
     w.selectType(type);
     w.setFields(fields.at(0), fields.at(1), fields.at(2));
     w.field(QStringLiteral("txtLocoNumber"))->setText(locoNumber);
+    QAbstractButton *pressed = w.button(button);
+    const auto press = [pressed, byEnter, tabs = w.tabs()] {
+        if (!byEnter) {
+            pressed->click();
+            return;
+        }
+        // A keyboard user has the programming tab open.
+        tabs->setCurrentIndex(1);
+        pressed->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(pressed, Qt::Key_Return);
+    };
     if (message.isEmpty()) {
         // A valid bit: the write goes ahead to its question.
         w.rig.boxes.script({BoxAnswer::No});
-        w.button(button)->click();
+        press();
+        QCOMPARE(w.rig.boxes.count(), 1);
         QCOMPARE(w.rig.boxes.last().text,
                  QStringLiteral("Möchten Sie die CV 29 Bitposition 3 auf den Wert 1 setzen ?"));
         return;
     }
-    w.button(button)->click();
+    press();
     QCOMPARE(w.rig.boxes.texts(), QStringList{message});
     QVERIFY(w.rig.takeRequests().isEmpty());
 }
