@@ -3,6 +3,7 @@
 #include <QCollator>
 
 #include <cmath>
+#include <limits>
 #include <variant>
 
 int sysListNumEntries(const QString &hElementList, const QString &hSeparator)
@@ -20,30 +21,37 @@ int sysListNumEntries(const QString &hElementList, const QString &hSeparator)
 
 QString sysListEntry(int hElementNo, const QString &hElementList, const QString &hSeparator)
 {
-    if (hElementNo < 1 || hElementNo > sysListNumEntries(hElementList, hSeparator)
-        || hSeparator.isEmpty())
+    if (hElementNo < 1 || hSeparator.isEmpty())
         return hElementNo == 1 ? hElementList : QString();
-    const QString list = hElementList + hSeparator;
+    // Walks to the entry without copying the list: rules walk theirs often.
     qsizetype start = 0;
-    QString entry;
-    for (int number = 1; number <= hElementNo; ++number) {
-        const qsizetype end = list.indexOf(hSeparator, start, Qt::CaseInsensitive);
-        entry = list.mid(start, end - start);
+    for (int number = 1; number < hElementNo; ++number) {
+        const qsizetype end = hElementList.indexOf(hSeparator, start, Qt::CaseInsensitive);
+        if (end < 0)
+            return QString();
         start = end + hSeparator.size();
     }
-    return entry;
+    const qsizetype end = hElementList.indexOf(hSeparator, start, Qt::CaseInsensitive);
+    return hElementList.mid(start, end < 0 ? -1 : end - start);
 }
 
 int sysListLookUp(const QString &hSearchElement, const QString &hElementList,
                   const QString &hSeparator)
 {
-    const int count = sysListNumEntries(hElementList, hSeparator);
-    for (int number = 1; number <= count; ++number) {
-        if (sysListEntry(number, hElementList, hSeparator)
-                .compare(hSearchElement, Qt::CaseInsensitive) == 0)
+    if (hSeparator.isEmpty())
+        return hElementList.compare(hSearchElement, Qt::CaseInsensitive) == 0 ? 1 : 0;
+    // Compares each entry where it stands: one pass, no entry copied.
+    const QStringView list(hElementList);
+    qsizetype start = 0;
+    for (int number = 1;; ++number) {
+        const qsizetype end = list.indexOf(hSeparator, start, Qt::CaseInsensitive);
+        const QStringView entry = list.sliced(start, (end < 0 ? list.size() : end) - start);
+        if (entry.compare(hSearchElement, Qt::CaseInsensitive) == 0)
             return number;
+        if (end < 0)
+            return 0;
+        start = end + hSeparator.size();
     }
-    return 0;
 }
 
 double leadingNumber(const QString &text)
@@ -91,16 +99,65 @@ double leadingNumber(const QString &text)
     return ok && std::isfinite(value) ? value : 0.0;
 }
 
-bool readsAsNumber(const QString &text, const QLocale &locale)
+std::optional<double> readNumber(const QString &text)
 {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return false;
+    QString plain;
+    plain.reserve(trimmed.size());
+    bool seenDigit = false;
+    bool seenSeparator = false;
+    for (qsizetype i = 0; i < trimmed.size(); ++i) {
+        const QChar c = trimmed.at(i);
+        if (c >= u'0' && c <= u'9') {
+            seenDigit = true;
+            plain.append(c);
+        } else if ((c == u'.' || c == u',') && !seenSeparator) {
+            seenSeparator = true;
+            plain.append(u'.');
+        } else if ((c == u'+' || c == u'-') && i == 0) {
+            plain.append(c);
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!seenDigit)
+        return std::nullopt;
     bool ok = false;
-    locale.toDouble(trimmed, &ok);
-    if (!ok)
-        QLocale::c().toDouble(trimmed, &ok);
-    return ok;
+    const double value = QLocale::c().toDouble(plain, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+double roundHalfEven(double value)
+{
+    // std::nearbyint would follow the floating-point rounding mode, which a
+    // library may change; this does not.
+    const double lower = std::floor(value);
+    const double fraction = value - lower;
+    if (fraction < 0.5)
+        return lower;
+    if (fraction > 0.5)
+        return lower + 1.0;
+    return std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
+}
+
+std::optional<int> readWholeNumber(const QString &text)
+{
+    const std::optional<double> number = readNumber(text);
+    if (!number)
+        return std::nullopt;
+    const double whole = roundHalfEven(*number);
+    if (whole < double(std::numeric_limits<int>::min())
+        || whole > double(std::numeric_limits<int>::max()))
+        return std::nullopt;
+    return int(whole);
+}
+
+bool readsAsNumber(const QString &text, const QLocale &locale)
+{
+    Q_UNUSED(locale);
+    return readNumber(text).has_value();
 }
 
 namespace {
@@ -240,8 +297,13 @@ std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
     if (numeric && !trimmed.isEmpty() && !readsAsNumber(fieldText, locale))
         return name + QStringLiteral(" muß numerisch sein.");
 
-    const Value value = readValue(valueClass, valueClass == ValueClass::Text ? trimmed : fieldText,
-                                  locale);
+    // A number field is read as every caller reads it before sending it
+    // (an empty field counts as 0); the bounds come from the rule text.
+    const Value value = valueClass == ValueClass::Number
+                            ? Value(readNumber(fieldText).value_or(0.0))
+                            : readValue(valueClass,
+                                        valueClass == ValueClass::Text ? trimmed : fieldText,
+                                        locale);
 
     const int itemCount = sysListNumEntries(rule, comma);
     bool hasValidList = false;
@@ -271,4 +333,10 @@ std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
                + QStringLiteral(" bis ") + displayValue(upper, locale) + QStringLiteral(") .");
     }
     return std::nullopt;
+}
+
+QString numberRangeRule(const QString &name, int min, int max)
+{
+    return name + QStringLiteral(",NUM,MIN=") + QString::number(min) + QStringLiteral(",MAX=")
+           + QString::number(max);
 }

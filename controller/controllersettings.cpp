@@ -30,13 +30,18 @@ CommandBuffer request(const ControllerSettingsData &data, quint8 command, quint8
     return buffer;
 }
 
-bool exchange(CommandBuffer &buffer)
+// The buffer keeps the last request, and its reply when one came; only the
+// reply handed back is read.
+std::optional<CommandBuffer> exchange(CommandBuffer &buffer)
 {
-    return SendCommand(buffer, SettingsExchange::Attempts, SettingsExchange::ShowFailure,
-                       SettingsExchange::TimeoutSeconds);
+    const ExchangeResult result = RunExchange(buffer, Exchange::Window);
+    if (result.reply)
+        buffer = *result.reply;
+    return result.reply;
 }
 
-bool query(ControllerSettingsData &data, CommandBuffer &buffer, quint8 selector)
+std::optional<CommandBuffer> query(ControllerSettingsData &data, CommandBuffer &buffer,
+                                   quint8 selector)
 {
     buffer = request(data, Command::QueryController, 0, selector, 0);
     return exchange(buffer);
@@ -52,7 +57,7 @@ bool setParameter(const ControllerSettingsData &data, CommandBuffer &buffer, qui
                   quint8 p3, quint8 p1)
 {
     buffer = request(data, Command::SetParameter, p1, parameter, p3);
-    return exchange(buffer);
+    return exchange(buffer).has_value();
 }
 
 } // namespace
@@ -68,15 +73,17 @@ bool GetControllerSettings(ControllerSettingsData &data, CommandBuffer &buffer)
     if (!fitsControllerByte(data.ControllerID))
         return false;
 
-    if (!query(data, buffer, Selector::Version))
+    const auto version = query(data, buffer, Selector::Version);
+    if (!version)
         return false;
-    data.FirmwareMajor = buffer.p2;
-    data.FirmwareMinor = buffer.p3;
-    data.FirmwareBuild = buffer.p1;
+    data.FirmwareMajor = version->p2;
+    data.FirmwareMinor = version->p3;
+    data.FirmwareBuild = version->p1;
 
-    if (!query(data, buffer, Selector::Status))
+    const auto statusReply = query(data, buffer, Selector::Status);
+    if (!statusReply)
         return false;
-    const StatusFlags status{buffer.p1};
+    const StatusFlags status{statusReply->p1};
     switch (status.layout()) {
     case BoardLayout::Uno: data.ControllerType = ControllerLayout::Uno; break;
     case BoardLayout::Mega: data.ControllerType = ControllerLayout::Mega; break;
@@ -85,17 +92,19 @@ bool GetControllerSettings(ControllerSettingsData &data, CommandBuffer &buffer)
     data.HWNotstopAvailable = status.hasHardwareStopInput();
     data.HWNotstopOn = status.hardwareStopInputOn();
 
-    if (!query(data, buffer, Selector::OperatingTrackPins))
+    const auto operating = query(data, buffer, Selector::OperatingTrackPins);
+    if (!operating)
         return false;
-    data.OperationPin = buffer.p2;
-    data.OperationCircuit = buffer.p3;
-    data.SensingChannelAPin = buffer.p1;
+    data.OperationPin = operating->p2;
+    data.OperationCircuit = operating->p3;
+    data.SensingChannelAPin = operating->p1;
 
-    if (!query(data, buffer, Selector::ProgrammingTrackPins))
+    const auto programming = query(data, buffer, Selector::ProgrammingTrackPins);
+    if (!programming)
         return false;
-    data.ProgrammingPin = buffer.p2;
-    data.ProgrammingCircuit = buffer.p3;
-    data.SensingChannelBPin = buffer.p1;
+    data.ProgrammingPin = programming->p2;
+    data.ProgrammingCircuit = programming->p3;
+    data.SensingChannelBPin = programming->p1;
     return true;
 }
 
@@ -169,6 +178,5 @@ qint16 PINFormatToNumber(const QString &text, qint32 controllerType)
 
 qint16 pinFieldNumber(const QString &text)
 {
-    const double value = std::nearbyint(leadingNumber(text));
-    return qint16(qBound(0.0, value, 255.0));
+    return qint16(qBound(0, readWholeNumber(text).value_or(0), 255));
 }

@@ -36,13 +36,8 @@ struct ControllerSettingsData
 // The data the dialog shows; one set for the whole program.
 ControllerSettingsData &controllerSettingsData();
 
-// Exchange arguments of every request of the dialog.
-namespace SettingsExchange {
-constexpr qint16 Attempts = 2;
-constexpr bool ShowFailure = true;
-constexpr qint16 TimeoutSeconds = 2;
-} // namespace SettingsExchange
-
+// Every request of the dialog is a window exchange (two attempts, the
+// failure box, 2 seconds).
 // Reads version, status, operating track pins and programming track pins, in
 // that order, through buffer. Stops at the first request without a valid
 // reply and answers false; what was read until then is kept in data.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "common/rules.h"
+#include "link/commands.h"
+
 #include <QGroupBox>
 
 #include <array>
@@ -16,7 +19,8 @@ class AccessoryPanel final : public QGroupBox
 
 public:
     static constexpr int PortCount = 4;
-    static inline const QString DecoderIdRule = QStringLiteral("Die Decoder-ID,NUM,MIN=1,MAX=511");
+    static inline const QString DecoderIdRule = numberRangeRule(
+        QStringLiteral("Die Decoder-ID"), Limits::MinDecoderId, Limits::MaxDecoderId);
 
     AccessoryPanel(int index, QWidget *parent = nullptr);
 

@@ -53,14 +53,6 @@ QString portPanelText(const QString &portName)
     return portName;
 }
 
-double roundHalfEven(double value)
-{
-    const double nearest = std::round(value); // halves away from zero
-    if (std::fabs(value - std::trunc(value)) == 0.5)
-        return 2.0 * std::round(value / 2.0);
-    return nearest;
-}
-
 bool checkAcceptsControllerNumber(const QString &text)
 {
     const double number = leadingNumber(text);
@@ -93,7 +85,7 @@ std::optional<int> locoNumberFromText(const QString &text)
             return std::nullopt;
         number = number * 10 + (c.unicode() - u'0');
     }
-    if (number < 1 || number > MaxLocoNumber)
+    if (!Limits::isLocoNumber(number))
         return std::nullopt;
     return number;
 }
@@ -101,8 +93,9 @@ std::optional<int> locoNumberFromText(const QString &text)
 QString locoNumberRefusal(const QString &text)
 {
     return QStringLiteral("Die Lok-Nummer \"") + text + QStringLiteral("\" ist ungültig.") + CrLf
-           + QStringLiteral("Bitte geben Sie eine ganze Zahl von 1 bis ")
-           + QString::number(MaxLocoNumber) + QStringLiteral(" ein.");
+           + QStringLiteral("Bitte geben Sie eine ganze Zahl von ")
+           + QString::number(Limits::MinLocoNumber) + QStringLiteral(" bis ")
+           + QString::number(Limits::MaxLocoNumber) + QStringLiteral(" ein.");
 }
 
 FirmwareVerdict firmwareVerdict(int major, int minor, int build)
@@ -165,8 +158,8 @@ QString speedStepText(quint8 replyP1)
 
 int speedPercent(int sliderValue)
 {
-    // Whole numbers throughout: (255 - v) / 255 * 100 rounded down exactly.
-    return (255 - sliderValue) * 100 / 255;
+    // Whole numbers throughout: speed / 255 * 100 rounded down exactly.
+    return int(speedFromSlider(sliderValue)) * 100 / 255;
 }
 
 QString percentText(int sliderValue)
@@ -181,15 +174,14 @@ int functionNumberFromKey(const QString &key)
     return ok ? number : 0;
 }
 
-CommandBuffer accessoryCommand(quint8 controller, int decoderId, int port, bool on)
+QString functionKey(int number)
 {
-    return {controller, on ? Command::AccessoryOn : Command::AccessoryOff, quint8(port),
-            lowByte(decoderId), highByte(decoderId)};
+    return QStringLiteral("F") + QString::number(number);
 }
 
 int decoderIdFromText(const QString &text)
 {
-    return int(roundHalfEven(leadingNumber(text)));
+    return readWholeNumber(text).value_or(0);
 }
 
 QString locoPanelKey(int panel)
@@ -206,4 +198,24 @@ QString trackPowerQuestion()
 {
     return QStringLiteral("Laststromkreis ist noch aufgeregelt.") + CrLf + CrLf
            + QStringLiteral("Abregeln ?");
+}
+
+namespace {
+
+QString manualPathParagraph(const QString &path)
+{
+    return CrLf + CrLf + QStringLiteral("Sie finden das Handbuch hier:") + CrLf + path;
+}
+
+} // namespace
+
+QString manualNoPdfApplicationText(const QString &path)
+{
+    return QStringLiteral("Das Handbuch kann nicht angezeigt werden: Auf diesem Rechner ist kein ")
+           + QStringLiteral("Programm für PDF-Dateien eingerichtet.") + manualPathParagraph(path);
+}
+
+QString manualNotOpenedText(const QString &path)
+{
+    return QStringLiteral("Das Handbuch konnte nicht geöffnet werden.") + manualPathParagraph(path);
 }

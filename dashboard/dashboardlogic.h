@@ -37,9 +37,6 @@ QString programInfoText();
 // The port panel: "Simulation" for "NUL" in any case, else the name itself.
 QString portPanelText(const QString &portName);
 
-// Rounds to the nearest whole number, halves to the even neighbour.
-double roundHalfEven(double value);
-
 // The controller number check accepts: the leading number of the text, from
 // 0 to 250 before rounding.
 bool checkAcceptsControllerNumber(const QString &text);
@@ -50,8 +47,7 @@ bool checkAcceptsControllerNumber(const QString &text);
 std::optional<quint8> controllerNumberFromText(const QString &text);
 QString controllerNumberRefusal(const QString &text);
 
-// A loco number is a whole number from 1 to 10239, written in digits.
-constexpr int MaxLocoNumber = 10239;
+// A loco number (Limits::isLocoNumber), written in digits.
 std::optional<int> locoNumberFromText(const QString &text);
 QString locoNumberRefusal(const QString &text);
 
@@ -71,19 +67,29 @@ QString boardLayoutText(quint8 statusFlags);
 // reply.
 QString speedStepText(quint8 replyP1);
 
-// The slider runs from 0 (full speed, top) to 255 (stopped, bottom).
-constexpr int SliderStop = 255;
-constexpr quint8 speedFromSlider(int sliderValue) { return quint8(255 - sliderValue); }
+// The slider's value is the speed: 0 (stopped) at the bottom, 255 (full
+// speed) at the top, so that its fill grows with the speed and a screen
+// reader announces the speed.
+constexpr int SliderStop = 0;
+constexpr quint8 speedFromSlider(int sliderValue) { return quint8(sliderValue); }
+constexpr int sliderFromSpeed(quint8 speed) { return speed; }
 // Whole percent of full speed, rounded down.
 int speedPercent(int sliderValue);
 QString percentText(int sliderValue);
 
+// The background of "Licht" when it is on, and of an F key that is on: a
+// light blue of its own, far from the grey of a key that is off, with black
+// text at a contrast of about 10:1.
+inline const QColor LightOnColour(255, 255, 0);
+inline const QColor FunctionOnColour(110, 190, 255);
+
 // "F7" gives 7; 0 for a key without a number.
 int functionNumberFromKey(const QString &key);
+// The key of function 7 is "F7".
+QString functionKey(int number);
 
-// The request for output port (0 to 3) of the accessory decoder id.
-CommandBuffer accessoryCommand(quint8 controller, int decoderId, int port, bool on);
-// The decoder id of a box that passed its rule: its leading number, rounded.
+// The decoder id of a box that passed its rule: the typed number (comma or
+// point) rounded, halves to even.
 int decoderIdFromText(const QString &text);
 
 // Settings keys of the panels: "Slider00" to "Slider03",
@@ -98,6 +104,11 @@ QString trackPowerQuestion();
 // Text when the manual is missing, and its file name.
 inline const QString ManualFileName = QStringLiteral("Handbuch_Velantor.pdf");
 inline const QString ManualMissingText = QStringLiteral("Handbuch nicht vorhanden.");
+// Warnings when the manual is there but cannot be shown: the desktop has no
+// application for PDF files, or the opener failed. Both name the manual's
+// path so that the user can open it another way.
+QString manualNoPdfApplicationText(const QString &path);
+QString manualNotOpenedText(const QString &path);
 
 // Escape presses the stop of all locos, as an emergency button on a desk
 // would; the button's tool-tip says so.

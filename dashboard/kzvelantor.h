@@ -10,6 +10,10 @@
 #include <optional>
 
 class AccessoryPanel;
+class LocoDriver;
+class LocoState;
+struct DriveIntent;
+struct LocoSnapshot;
 class CircuitLamp;
 class ControllerPort;
 class LocoPanel;
@@ -24,7 +28,7 @@ class QUrl;
 
 // The main window: the controller row, the control frame with four loco
 // panels, four accessory panels and track power, the tool bar and the status
-// bar. It owns the command buffer through which all its exchanges run.
+// bar.
 class kzVelantor final : public QMainWindow
 {
     Q_OBJECT
@@ -48,6 +52,10 @@ public:
     // How the manual is handed to the desktop; tests replace it.
     using DocumentOpener = std::function<bool(const QUrl &)>;
     void setDocumentOpener(DocumentOpener opener);
+    // How the desktop is asked for its application for PDF files (see
+    // desktopPdfApplication); tests replace it.
+    using PdfApplicationQuery = std::function<std::optional<QString>()>;
+    void setPdfApplicationQuery(PdfApplicationQuery query);
     // The directory searched for the manual (the program's own by default).
     void setProgramDirectory(const QString &directory);
     QString manualPath() const;
@@ -85,6 +93,8 @@ public:
     AccessoryPanel *accessoryPanel(int index) const { return m_accessoryPanels.at(index); }
     QLabel *statusPanel(const QString &key) const;
     bool suppressSpeedCommand() const { return m_suppressSpeedCommand; }
+    LocoState &locoState() const { return *m_state; }
+    LocoDriver &driver() const { return *m_driver; }
 
 public slots:
     void checkController();
@@ -125,11 +135,16 @@ private:
     // message (and nothing) when it does not fit.
     std::optional<quint8> controllerNumber();
     std::optional<int> locoNumber(int panel);
-    // Fills the command buffer and runs the exchange.
-    bool exchange(quint8 controller, quint8 command, quint8 p1, quint8 p2, quint8 p3);
-    // Sends a command for panel's loco; nothing when the numbers are refused,
-    // else whether the controller answered.
-    std::optional<bool> sendLocoCommand(int panel, quint8 command, quint8 p1);
+    // A window exchange; the reply when a valid one came.
+    std::optional<CommandBuffer> exchange(quint8 controller, quint8 command, quint8 p1, quint8 p2,
+                                          quint8 p3);
+    // Drives panel's loco through the loco driver (intent's loco number is
+    // the panel's); nothing when the numbers are refused, else whether the
+    // controller answered.
+    std::optional<bool> driveLoco(int panel, DriveIntent intent);
+    // A loco changed in the loco state, by whatever source: the panels that
+    // show it follow, sending nothing.
+    void followLocoState(int number, const LocoSnapshot &before, const LocoSnapshot &after);
 
     void changeSlider(int panel, int value);
     void clickDirection(int panel, bool pressed);
@@ -138,11 +153,14 @@ private:
     void clickStop(int panel);
 
     std::unique_ptr<ControllerPort> m_ownedPort;
-    CommandBuffer m_buffer;
+    // What every loco was last sent, and the one way to send it.
+    LocoState *m_state = nullptr;
+    LocoDriver *m_driver = nullptr;
     bool m_suppressSpeedCommand = false;
     std::array<int, PanelCount> m_lastSliderValue{};
     ModalRunner m_modalRunner;
     DocumentOpener m_documentOpener;
+    PdfApplicationQuery m_pdfApplicationQuery;
     QString m_programDirectory;
 
     QToolBar *m_toolBar = nullptr;

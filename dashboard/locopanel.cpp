@@ -6,6 +6,7 @@
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -62,6 +63,10 @@ FunctionKeyBar::FunctionKeyBar(QWidget *parent)
             if (!m_restoring)
                 emit buttonToggled(key, pressed);
         });
+        // However the state changes, the colour follows it.
+        connect(button, &QToolButton::toggled, button, [button](bool on) {
+            setButtonColour(button, on ? FunctionOnColour : QColor());
+        });
         m_buttons.append(button);
     }
 }
@@ -82,6 +87,30 @@ void FunctionKeyBar::restore(const QString &key, bool pressed)
         return;
     const QScopedValueRollback<bool> restoring(m_restoring, true);
     target->setChecked(pressed);
+}
+
+SpeedSlider::SpeedSlider(QWidget *parent)
+    : QSlider(Qt::Vertical, parent)
+{
+    setRange(0, 255);
+}
+
+void SpeedSlider::keyPressEvent(QKeyEvent *event)
+{
+    if (event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier) {
+        switch (event->key()) {
+        case Qt::Key_Home:
+            triggerAction(SliderToMinimum);
+            event->accept();
+            return;
+        case Qt::Key_End:
+            event->accept();
+            return;
+        default:
+            break;
+        }
+    }
+    QSlider::keyPressEvent(event);
 }
 
 LocoPanel::LocoPanel(int index, QWidget *parent)
@@ -117,13 +146,8 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     m_sliderValue->setAlignment(Qt::AlignCenter);
     m_sliderValue->setFont(bold);
 
-    m_slider = new QSlider(Qt::Vertical, this);
+    m_slider = new SpeedSlider(this);
     m_slider->setObjectName(QStringLiteral("kzSlider"));
-    m_slider->setRange(0, 255);
-    // 0 at the top, 255 at the bottom; the arrow keys move the knob the way
-    // they point.
-    m_slider->setInvertedAppearance(true);
-    m_slider->setInvertedControls(true);
     m_slider->setSingleStep(1);
     m_slider->setPageStep(16);
     // A drag reports only where the knob is let go.
@@ -226,5 +250,5 @@ void LocoPanel::showDirection(bool up)
 
 void LocoPanel::showLight(bool on)
 {
-    setButtonColour(m_light, on ? QColor(255, 255, 0) : QColor());
+    setButtonColour(m_light, on ? LightOnColour : QColor());
 }

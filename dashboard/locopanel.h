@@ -3,10 +3,10 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QList>
+#include <QSlider>
 
 class QLabel;
 class QPushButton;
-class QSlider;
 class QToolButton;
 
 // The loco number box: an editable combo box that tells when its list is
@@ -54,6 +54,20 @@ signals:
 private:
     QList<QToolButton *> m_buttons;
     bool m_restoring = false;
+};
+
+// The speed slider, vertical, its value the speed: 0 (stopped) at the bottom,
+// 255 at the top. Arrows, Page keys and the wheel step as in any slider; Home
+// stops the loco, and End does nothing: no single key gives full speed.
+class SpeedSlider final : public QSlider
+{
+    Q_OBJECT
+
+public:
+    explicit SpeedSlider(QWidget *parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
 };
 
 // One loco panel ("Lok-Steuerung"). It only shows; the main window sends.

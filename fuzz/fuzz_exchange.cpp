@@ -1,5 +1,6 @@
 // The retrying exchange fed arbitrary reply bytes in arbitrary pieces at
-// arbitrary times, on a scripted in-memory port and a ManualClock.
+// arbitrary times, on the scripted in-memory port of the exchange tests and a
+// ManualClock.
 //
 // Input: one byte of options (attempts in bits 0-1, failure box in bit 2,
 // time-out 0-3 s in bits 3-4, writes failing in bit 5), the five request
@@ -23,114 +24,11 @@
 #include "link/frame.h"
 #include "link/port.h"
 #include "link/portsession.h"
+#include "tests/link/scriptedport.h"
 #include "tests/support/recordingboxes.h"
 
 #include <QCoreApplication>
 #include <QList>
-
-namespace {
-
-// A port whose line carries scripted pieces: the pieces of response n arrive
-// at their delays after the n-th write, on the program clock (a ManualClock,
-// which a wait moves forward). Keeps every byte that arrived, in order.
-class FuzzPort final : public ControllerPort
-{
-public:
-    struct Piece
-    {
-        qint64 dueMs;
-        QByteArray bytes;
-    };
-
-    QList<QList<Piece>> responses; // delays relative to the write
-    QList<QByteArray> writes;
-    QByteArray arrived;
-    bool failWrites = false;
-
-    bool open(const QString &) override { return m_open = true; }
-    void close() override { m_open = false; }
-    bool isOpen() const override { return m_open; }
-    QString devicePath() const override { return QStringLiteral("/dev/fuzz"); }
-    PortError lastError() const override { return m_error; }
-
-    void discardInput() override
-    {
-        deliverDue();
-        m_input.clear();
-    }
-    void discardOutput() override {}
-    bool write(const QByteArray &bytes) override
-    {
-        if (failWrites) {
-            m_error = {PortErrorNumber::WriteFailed, QStringLiteral("Schreibfehler")};
-            return false;
-        }
-        const qint64 now = programClock().nowMs();
-        if (writes.size() < responses.size()) {
-            for (const Piece &piece : std::as_const(responses[writes.size()]))
-                m_pending.append({now + piece.dueMs, piece.bytes});
-        }
-        writes.append(bytes);
-        return true;
-    }
-    qint64 bytesToWrite() const override { return 0; }
-    bool waitForBytesWritten(int) override { return true; }
-    qint64 bytesAvailable() const override
-    {
-        const_cast<FuzzPort *>(this)->deliverDue();
-        return m_input.size();
-    }
-    bool waitForReadyRead(int ms) override
-    {
-        auto &clock = static_cast<ManualClock &>(programClock());
-        const qint64 limit = clock.nowMs() + qMax(0, ms);
-        qint64 next = -1;
-        for (const Piece &piece : std::as_const(m_pending)) {
-            if (piece.dueMs <= limit && (next < 0 || piece.dueMs < next))
-                next = piece.dueMs;
-        }
-        if (next < 0) {
-            clock.advanceTo(limit);
-            return false;
-        }
-        clock.advanceTo(next);
-        return deliverDue();
-    }
-    QByteArray readAll() override
-    {
-        deliverDue();
-        return std::exchange(m_input, QByteArray());
-    }
-
-private:
-    // Moves the pieces whose time has come to the input, earliest first.
-    bool deliverDue()
-    {
-        const qint64 now = programClock().nowMs();
-        bool any = false;
-        for (;;) {
-            qsizetype first = -1;
-            for (qsizetype i = 0; i < m_pending.size(); ++i) {
-                if (m_pending[i].dueMs <= now
-                    && (first < 0 || m_pending[i].dueMs < m_pending[first].dueMs))
-                    first = i;
-            }
-            if (first < 0)
-                return any;
-            m_input += m_pending[first].bytes;
-            arrived += m_pending[first].bytes;
-            any = any || !m_pending[first].bytes.isEmpty();
-            m_pending.removeAt(first);
-        }
-    }
-
-    bool m_open = true;
-    PortError m_error;
-    QList<Piece> m_pending;
-    QByteArray m_input;
-};
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
@@ -156,9 +54,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     request.p2 = in.byte();
     request.p3 = in.byte();
 
-    FuzzPort port;
+    ScriptedPort port;
+    port.opened = true;
+    port.openedPath = QStringLiteral("/dev/fuzz");
     port.failWrites = failWrites;
-    port.responses = QList<QList<FuzzPort::Piece>>(3);
+    port.responses = QList<ScriptedPort::Response>(3);
     while (!in.atEnd()) {
         const quint8 header = in.byte();
         const int attempt = header & 0x03;

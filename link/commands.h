@@ -60,6 +60,25 @@ constexpr quint8 First = 255;
 // decoder did not acknowledge).
 constexpr quint8 NothingToReport = 255;
 
+// The ranges the controller accepts. Loco numbers are the DCC addresses (0 is
+// the broadcast address and never a loco); decoder ids name the accessory
+// decoders; functions are the light (0) and the keys F1 to F12.
+namespace Limits {
+constexpr int MinLocoNumber = 1;
+constexpr int MaxLocoNumber = 10239;
+constexpr int MinDecoderId = 1;
+constexpr int MaxDecoderId = 511;
+constexpr int MinFunction = 0;
+constexpr int MaxFunction = 12;
+
+constexpr bool isLocoNumber(int number)
+{
+    return number >= MinLocoNumber && number <= MaxLocoNumber;
+}
+constexpr bool isDecoderId(int id) { return id >= MinDecoderId && id <= MaxDecoderId; }
+constexpr bool isFunction(int number) { return number >= MinFunction && number <= MaxFunction; }
+} // namespace Limits
+
 // Loco numbers, decoder ids and CV numbers travel as low byte in P2 and high
 // byte in P3.
 constexpr quint8 lowByte(int number) { return quint8(number % 256); }

@@ -36,23 +36,26 @@ QString noReplyText(quint8 controller)
            + QStringLiteral(" antwortet nicht.");
 }
 
-bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSeconds)
+ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &request,
+                                qint16 timeoutSeconds, CommandBuffer &received,
+                                bool accessErrorBox)
 {
     // Whatever waits from an earlier exchange, a late reply above all, must
     // never be taken for the answer to this request.
     port.discardInput();
     port.discardOutput();
 
-    const QByteArray request = Frame::encode(buffer);
-    qCDebug(kzLink).noquote() << "send" << hex(request);
-    if (!port.isOpen() || !port.write(request)) {
+    const QByteArray frame = Frame::encode(request);
+    qCDebug(kzLink).noquote() << "send" << hex(frame);
+    if (!port.isOpen() || !port.write(frame)) {
         // A port that closed on a lost device still tells why.
         PortError error = port.lastError();
         if (error.number == PortErrorNumber::None)
             error = portNotOpenError();
-        showAccessError(error);
+        if (accessErrorBox)
+            showAccessError(error);
         // Nothing written, nothing to wait for.
-        return false;
+        return ExchangeFailure::PortError;
     }
 
     const Clock &time = programClock();
@@ -77,49 +80,73 @@ bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSe
 
     if (!port.isOpen() || port.bytesAvailable() < 1) {
         qCDebug(kzLink) << "no reply";
-        return false;
+        return ExchangeFailure::NoReply;
     }
     const QByteArray reply = port.readAll();
     qCDebug(kzLink).noquote() << "recv" << hex(reply);
     if (reply.size() < Frame::Size)
-        return false;
+        return ExchangeFailure::NoReply;
     // Bytes beyond the first six belong to no request of ours.
-    buffer = Frame::decode(reply);
-    return Frame::isValidReply(reply.first(Frame::Size));
+    received = Frame::decode(reply);
+    if (Frame::isValidReply(reply.first(Frame::Size)))
+        return ExchangeFailure::None;
+    return received.command == Frame::RefusalCommand
+                   && Frame::checksum(received) == quint8(reply.at(Frame::Size - 1))
+               ? ExchangeFailure::Refused
+               : ExchangeFailure::NoReply;
 }
 
-bool SendCommand(CommandBuffer &buffer, qint16 attempts, bool showFailure, qint16 timeoutSeconds)
+bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSeconds)
 {
-    if (isSimulationMode())
-        return false;
-    if (attempts == 0)
-        attempts = 3;
+    const CommandBuffer request = buffer;
+    return attemptExchange(port, request, timeoutSeconds, buffer) == ExchangeFailure::None;
+}
+
+ExchangeResult RunExchange(const CommandBuffer &request, const ExchangePolicy &policy)
+{
+    ExchangeResult result;
+    if (isSimulationMode()) {
+        result.failure = ExchangeFailure::Simulation;
+        return result;
+    }
+    const qint16 attempts = policy.attempts == 0 ? qint16(3) : policy.attempts;
 
     ControllerPort *port = controllerPort();
-    CommandBuffer working = buffer;
-    bool succeeded = false;
-    for (int attempt = 0; attempt < attempts && !succeeded; ++attempt) {
-        working = buffer;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         // A device that went away (a pulled cable) or was missing at start-up
         // is taken back quietly as soon as it is there again.
         if (port && !port->isOpen())
             OpenPort(currentPortName(), true);
-        if (port) {
-            succeeded = ExchangeFrame(*port, working, timeoutSeconds);
-        } else {
-            showAccessError(portNotOpenError());
+        if (!port) {
+            if (policy.showAccessError)
+                showAccessError(portNotOpenError());
+            result.failure = ExchangeFailure::PortError;
+            continue;
+        }
+        CommandBuffer received;
+        result.failure = attemptExchange(*port, request, policy.timeoutSeconds, received,
+                                         policy.showAccessError);
+        if (result.failure == ExchangeFailure::None) {
+            result.reply = received;
+            return result;
         }
     }
-    if (succeeded) {
-        buffer = working;
-        return true;
-    }
-    if (showFailure) {
+    if (policy.showFailure) {
         // The answer is not looked at: Retry sends nothing again.
         showMessageBox(BoxIcon::Warning, BoxButtons::RetryCancel, BoxAnswer::Retry, Program::Title,
-                       noReplyText(buffer.controller));
+                       noReplyText(request.controller));
     }
-    return false;
+    return result;
+}
+
+bool SendCommand(CommandBuffer &buffer, qint16 attempts, bool showFailure, qint16 timeoutSeconds)
+{
+    const ExchangeResult result =
+        RunExchange(buffer, ExchangePolicy{attempts, showFailure, timeoutSeconds});
+    if (!result.reply)
+        return false;
+    buffer = *result.reply;
+    return true;
 }
 
 void WaitSeconds(float seconds)

@@ -9,8 +9,8 @@
 #include <optional>
 
 // A decoder's loco number lives in its configuration variables: a short
-// address (1 to 127) in CV 1, a long one (128 to 10239) in CV 17 and CV 18;
-// bit 5 of CV 29 says which of the two the decoder uses, bit 1 of CV 29
+// address (1 to 127) in CV 1, a long one (128 up to the highest loco number)
+// in CV 17 and CV 18; bit 5 of CV 29 says which of the two the decoder uses, bit 1 of CV 29
 // selects 28/126 speed steps instead of 14.
 namespace Addressing {
 

@@ -10,7 +10,7 @@ class clsLoco
 public:
     // "L" and the loco number in five digits, e.g. "L00003".
     QString Key = QStringLiteral("00000");
-    // Loco number (decoder address), 1 to 10239.
+    // Loco number (decoder address), a number of the range Limits::isLocoNumber accepts.
     qint16 Number = 0;
     // 1 = 14 speed steps, 2 = 28, 3 = 126, 0 = undefined.
     qint32 SpeedStepMode = 1;

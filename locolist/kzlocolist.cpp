@@ -1,37 +1,33 @@
 #include "locolist/kzlocolist.h"
 
-#include "common/commandbutton.h"
+#include "common/flagscope.h"
 #include "common/inputdialog.h"
 #include "common/messagebox.h"
 #include "common/program.h"
+#include "common/rules.h"
 #include "common/settings.h"
 #include "common/validation.h"
 #include "link/clock.h"
 #include "link/commands.h"
 #include "link/exchange.h"
+#include "link/locodriver.h"
 #include "locolist/addressing.h"
 #include "locolist/ledshape.h"
+#include "locolist/locolisttab.h"
 #include "locolist/lococonfig.h"
+#include "locolist/programmingtab.h"
 #include "locolist/progfields.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPainter>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QTabWidget>
-#include <QToolBar>
-#include <QTreeWidget>
-#include <QVBoxLayout>
 
 using ProgFields::ProgType;
 
@@ -43,63 +39,9 @@ namespace {
 
 const QString Caption = QStringLiteral("Lok-Konfiguration / Programmierung");
 const QString AutoConfigKey = QStringLiteral("AutoConfig");
-const QString LocoNumberRule = QStringLiteral("Die Lok-Nummer,NUM,MIN=1,MAX=10239");
-constexpr int KeyRole = Qt::UserRole;
-constexpr int TreeIndentation = 20; // 300 twips
+const QString LocoNumberRule = numberRangeRule(QStringLiteral("Die Lok-Nummer"),
+                                               Limits::MinLocoNumber, Limits::MaxLocoNumber);
 constexpr int Margin = 8;
-
-// Marks a window as busy for the length of an operation, so that a click
-// that comes through while it waits cannot start a second one.
-class BusyScope
-{
-public:
-    explicit BusyScope(bool &busy)
-        : m_busy(busy)
-    {
-        m_busy = true;
-    }
-    ~BusyScope() { m_busy = false; }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    bool &m_busy;
-};
-
-// Tool bar pictures: drawn here, so the program needs no image files.
-QIcon toolIcon(const QString &key)
-{
-    QPixmap pixmap(24, 24);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    if (key == QLatin1String("btnActivateConfig")) {
-        painter.setPen(QPen(QColor(0, 128, 0), 2.5));
-        painter.drawArc(QRectF(4, 4, 16, 16), 60 * 16, 280 * 16);
-        painter.setBrush(QColor(0, 128, 0));
-        painter.setPen(Qt::NoPen);
-        painter.drawPolygon(QPolygonF({QPointF(13, 1), QPointF(19, 5), QPointF(13, 9)}));
-    } else if (key == QLatin1String("btnAdd")) {
-        painter.setPen(QPen(QColor(0, 128, 0), 3.5));
-        painter.drawLine(QPointF(12, 4), QPointF(12, 20));
-        painter.drawLine(QPointF(4, 12), QPointF(20, 12));
-    } else if (key == QLatin1String("btnDelete")) {
-        painter.setPen(QPen(QColor(200, 0, 0), 3.5));
-        painter.drawLine(QPointF(5, 5), QPointF(19, 19));
-        painter.drawLine(QPointF(19, 5), QPointF(5, 19));
-    } else {
-        const QString steps = LocoConfig::speedStepsOfKey(key);
-        QFont font = painter.font();
-        font.setBold(true);
-        font.setPixelSize(steps.size() > 2 ? 10 : 12);
-        painter.setFont(font);
-        painter.setPen(QColor(0, 0, 128));
-        painter.setBrush(QColor(225, 232, 255));
-        painter.drawRoundedRect(QRectF(1.5, 3.5, 21, 17), 3, 3);
-        painter.drawText(QRectF(0, 3, 24, 18), Qt::AlignCenter, steps);
-    }
-    return QIcon(pixmap);
-}
 
 } // namespace
 
@@ -113,8 +55,38 @@ kzLocoList::kzLocoList(QWidget *parent)
 
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabProgramming"));
-    buildLocoTab();
-    buildProgrammingTab();
+    m_locoTab = new LocoListTab;
+    m_tabs->addTab(m_locoTab, QStringLiteral("&Lok-Konfiguration"));
+    connect(m_locoTab, &LocoListTab::toolClicked, this, &kzLocoList::toolButtonClicked);
+    connect(m_locoTab, &LocoListTab::nodeClicked, this, &kzLocoList::treeNodeClicked);
+    m_btnActivateConfig = m_locoTab->action(QStringLiteral("btnActivateConfig"));
+    m_btnAdd = m_locoTab->action(QStringLiteral("btnAdd"));
+
+    m_progTab = new ProgrammingTab(LocoNumberRule);
+    m_tabs->addTab(m_progTab, QStringLiteral("Pro&grammierung"));
+    connect(m_progTab, &ProgrammingTab::breakClicked, this,
+            [this] { m_programmer.requestAbort(); });
+    connect(m_progTab, &ProgrammingTab::autoConfigToggled, this, &kzLocoList::saveAutoConfig);
+    connect(m_progTab, &ProgrammingTab::typeChosen, this, &kzLocoList::selectProgType);
+    connect(m_progTab, &ProgrammingTab::stepClicked, this, &kzLocoList::stepValue);
+    connect(m_progTab, &ProgrammingTab::operationClicked, this, &kzLocoList::runOperation);
+    connect(m_progTab, &ProgrammingTab::setLocoNumberClicked, this, &kzLocoList::setLocoNumber);
+    connect(m_progTab, &ProgrammingTab::recogniseClicked, this, &kzLocoList::recogniseLocoNumber);
+    // The controls the operations read and show.
+    for (int i = 0; i < 3; ++i) {
+        m_led[i] = m_progTab->led(i);
+        m_progType[i] = m_progTab->progType(i);
+        m_value[i] = m_progTab->value(i);
+        m_operation[i] = m_progTab->operation(i);
+    }
+    m_status = m_progTab->status();
+    m_elapsed = m_progTab->elapsed();
+    m_break = m_progTab->breakButton();
+    m_autoConfig = m_progTab->autoConfig();
+    m_lblCV = m_progTab->lblCV();
+    m_lblBit = m_progTab->lblBit();
+    m_bitSpin = m_progTab->spin(1);
+    m_locoNumber = m_progTab->locoNumber();
 
     setFixedWidth(OuterWidth - FrameWidth);
     setMinimumHeight(OuterHeight - FrameHeight);
@@ -133,237 +105,6 @@ void kzLocoList::setControllerID(int id)
 {
     m_controllerId = id;
     m_programmer.setController(controllerByte());
-}
-
-// --- building the window ------------------------------------------------------
-
-void kzLocoList::buildLocoTab()
-{
-    m_locoPage = new QWidget;
-    m_locoPage->setObjectName(QStringLiteral("tabLocoConfig"));
-
-    m_tree = new QTreeWidget(m_locoPage);
-    m_tree->setObjectName(QStringLiteral("tvLocoList"));
-    m_tree->setAccessibleName(QStringLiteral("Lok-Liste"));
-    m_tree->setHeaderHidden(true);
-    m_tree->setColumnCount(1);
-    m_tree->setRootIsDecorated(true);
-    m_tree->setIndentation(TreeIndentation);
-    m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
-    connect(m_tree, &QTreeWidget::itemClicked, this, [this] { treeNodeClicked(); });
-    connect(m_tree, &QTreeWidget::itemSelectionChanged, this, [this] {
-        if (!m_tree->selectedItems().isEmpty())
-            treeNodeClicked();
-    });
-
-    m_toolBar = new QToolBar(m_locoPage);
-    m_toolBar->setObjectName(QStringLiteral("tlbLocoList"));
-    m_toolBar->setAccessibleName(QStringLiteral("Lok-Liste bearbeiten"));
-    m_toolBar->setIconSize(QSize(24, 24));
-    const struct
-    {
-        const char *key;
-        const char *toolTip;
-        QAction **action;
-    } buttons[] = {
-        {"btnActivateConfig", "Neue Lok-Einstellungen aktivieren", &m_btnActivateConfig},
-        {"btnAdd", "Lokeintrag hinzufügen", &m_btnAdd},
-        {"btnDelete", "Lokeintrag löschen", &m_btnDelete},
-        {"btn14", "Lok auf 14 FS einstellen", &m_btn14},
-        {"btn28", "Lok auf 28 FS einstellen", &m_btn28},
-        {"btn126", "Lok auf 126 FS einstellen", &m_btn126},
-    };
-    for (const auto &button : buttons) {
-        const QString key = QString::fromLatin1(button.key);
-        const QString toolTip = QString::fromUtf8(button.toolTip);
-        QAction *action = m_toolBar->addAction(toolIcon(key), toolTip);
-        action->setObjectName(key);
-        action->setToolTip(toolTip);
-        connect(action, &QAction::triggered, this, [this, key] { toolButtonClicked(key); });
-        *button.action = action;
-        if (key == QLatin1String("btnAdd"))
-            m_toolBar->addSeparator();
-    }
-
-    m_tabs->addTab(m_locoPage, QStringLiteral("&Lok-Konfiguration"));
-}
-
-void kzLocoList::buildProgrammingTab()
-{
-    auto *page = new QWidget;
-    page->setObjectName(QStringLiteral("tabProgrammingPage"));
-    auto *pageLayout = new QVBoxLayout(page);
-    pageLayout->setContentsMargins(6, 6, 6, 6);
-
-    auto *frame = new QGroupBox(page);
-    frame->setObjectName(QStringLiteral("fraProgramming"));
-    pageLayout->addWidget(frame);
-
-    // Created in the order the validation walks the fields.
-    const char *ledNames[] = {"Lampe: läuft", "Lampe: fehlgeschlagen", "Lampe: erfolgreich"};
-    for (int i = 0; i < 3; ++i) {
-        m_led[i] = new LedShape(frame);
-        m_led[i]->setObjectName(QStringLiteral("led%1").arg(i));
-        m_led[i]->setAccessibleName(QString::fromUtf8(ledNames[i]));
-    }
-    m_status = new QLabel(QStringLiteral("Zur Programmierung das Programmiergleis verwenden"), frame);
-    m_status->setObjectName(QStringLiteral("lblStatus"));
-    QFont bold = m_status->font();
-    bold.setBold(true);
-    m_status->setFont(bold);
-    m_status->setWordWrap(true);
-    m_status->setMinimumHeight(2 * m_status->fontMetrics().height());
-
-    m_progress = new QProgressBar(frame);
-    m_progress->setObjectName(QStringLiteral("sspProgressPanel"));
-    m_progress->setAccessibleName(QStringLiteral("Fortschritt"));
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setTextVisible(true);
-    m_progress->setFixedHeight(18);
-
-    m_elapsed = new QLabel(QStringLiteral("0 ms"), frame);
-    m_elapsed->setObjectName(QStringLiteral("lblElapsedTime"));
-    m_elapsed->setAccessibleName(QStringLiteral("Dauer"));
-    m_elapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_elapsed->setMinimumWidth(70);
-
-    m_break = new QPushButton(QStringLiteral("&Abbruch"), frame);
-    m_break->setObjectName(QStringLiteral("cmdBreak"));
-    m_break->setAutoDefault(false);
-    pressOnEnter(m_break);
-    QSizePolicy keepSpace = m_break->sizePolicy();
-    keepSpace.setRetainSizeWhenHidden(true);
-    m_break->setSizePolicy(keepSpace);
-    m_break->hide();
-    connect(m_break, &QPushButton::clicked, this, [this] { m_programmer.requestAbort(); });
-
-    m_autoConfig = new QCheckBox(QStringLiteral(" au&tomatisch in Konfiguration übernnehmen"), frame);
-    m_autoConfig->setObjectName(QStringLiteral("chkAutoConfig"));
-    // The state, not the click: the accessibility interface toggles without
-    // clicking.
-    connect(m_autoConfig, &QCheckBox::toggled, this, &kzLocoList::saveAutoConfig);
-
-    const char *typeCaptions[] = {"&CV voller Wert", "CV &Bitwert", "&Register"};
-    for (int i = 0; i < 3; ++i) {
-        m_progType[i] = new QRadioButton(QString::fromUtf8(typeCaptions[i]), frame);
-        m_progType[i]->setObjectName(QStringLiteral("optProgType%1").arg(i));
-        m_progType[i]->setChecked(i == 0);
-        connect(m_progType[i], &QRadioButton::toggled, this, [this, i](bool checked) {
-            if (checked)
-                selectProgType(i);
-        });
-    }
-
-    m_lblCV = new QLabel(QStringLiteral("CV"), frame);
-    m_lblCV->setObjectName(QStringLiteral("lblCV"));
-    m_lblBit = new QLabel(QStringLiteral("Bit"), frame);
-    m_lblBit->setObjectName(QStringLiteral("lblBit"));
-    m_lblValue = new QLabel(QStringLiteral("Wert"), frame);
-    m_lblValue->setObjectName(QStringLiteral("lblValue"));
-    QLabel *labels[] = {m_lblCV, m_lblBit, m_lblValue};
-
-    const char *presets[] = {"1", "0", "0"};
-    const int maxLengths[] = {4, 1, 3};
-    for (int i = 0; i < 3; ++i) {
-        m_value[i] = new QLineEdit(QString::fromLatin1(presets[i]), frame);
-        m_value[i]->setObjectName(QStringLiteral("txtValue%1").arg(i));
-        m_value[i]->setMaxLength(maxLengths[i]);
-        m_value[i]->setAccessibleName(labels[i]->text());
-        m_value[i]->setFixedWidth(60);
-        labels[i]->setBuddy(m_value[i]);
-        m_spin[i] = new SpinButtons(labels[i]->text(), frame);
-        m_spin[i]->setObjectName(QStringLiteral("spnValue%1").arg(i));
-        connect(m_spin[i], &SpinButtons::stepped, this, [this, i](bool up) { stepValue(i, up); });
-    }
-
-    const char *operations[] = {"Wert &prüfen", "Wert &setzen", "Wert s&uchen"};
-    for (int i = 0; i < 3; ++i) {
-        m_operation[i] = new QPushButton(QString::fromUtf8(operations[i]), frame);
-        m_operation[i]->setObjectName(QStringLiteral("cmdOperation%1").arg(i));
-        m_operation[i]->setAutoDefault(false);
-        pressOnEnter(m_operation[i]);
-        connect(m_operation[i], &QPushButton::clicked, this, [this, i] { runOperation(i); });
-    }
-
-    m_lblLocoNumber = new QLabel(QStringLiteral("Nummer"), frame);
-    m_lblLocoNumber->setObjectName(QStringLiteral("lblLocoNumber"));
-    m_locoNumber = new QLineEdit(QStringLiteral("1"), frame);
-    m_locoNumber->setObjectName(QStringLiteral("txtLocoNumber"));
-    m_locoNumber->setMaxLength(5);
-    m_locoNumber->setFixedWidth(60);
-    m_locoNumber->setAccessibleName(QStringLiteral("Lok-Nummer"));
-    setRule(m_locoNumber, LocoNumberRule);
-    m_lblLocoNumber->setBuddy(m_locoNumber);
-    m_locoNumberSet = new QPushButton(QStringLiteral("Lok-&Nummer setzen"), frame);
-    m_locoNumberSet->setObjectName(QStringLiteral("cmdLocoNumberSet"));
-    m_locoNumberSet->setAutoDefault(false);
-    pressOnEnter(m_locoNumberSet);
-    connect(m_locoNumberSet, &QPushButton::clicked, this, &kzLocoList::setLocoNumber);
-    m_locoRecognition = new QPushButton(QStringLiteral("Lok-Nummer &erkennen"), frame);
-    m_locoRecognition->setObjectName(QStringLiteral("cmdLocoRecognition"));
-    m_locoRecognition->setAutoDefault(false);
-    pressOnEnter(m_locoRecognition);
-    connect(m_locoRecognition, &QPushButton::clicked, this, &kzLocoList::recogniseLocoNumber);
-
-    // The bit field keeps its place while it is hidden, so that the other
-    // fields do not jump when the programming type changes.
-    for (QWidget *widget : {static_cast<QWidget *>(m_lblBit), static_cast<QWidget *>(m_value[1]),
-                            static_cast<QWidget *>(m_spin[1])}) {
-        QSizePolicy policy = widget->sizePolicy();
-        policy.setRetainSizeWhenHidden(true);
-        widget->setSizePolicy(policy);
-    }
-
-    auto *layout = new QVBoxLayout(frame);
-    layout->setSpacing(6);
-
-    auto *statusRow = new QHBoxLayout;
-    for (LedShape *led : m_led)
-        statusRow->addWidget(led, 0, Qt::AlignTop);
-    statusRow->addSpacing(6);
-    statusRow->addWidget(m_status, 1);
-    layout->addLayout(statusRow);
-
-    auto *progressRow = new QHBoxLayout;
-    progressRow->addWidget(m_progress, 1);
-    progressRow->addWidget(m_elapsed);
-    progressRow->addWidget(m_break);
-    layout->addLayout(progressRow);
-
-    auto *typeRow = new QHBoxLayout;
-    for (QRadioButton *option : m_progType)
-        typeRow->addWidget(option);
-    typeRow->addStretch(1);
-    layout->addLayout(typeRow);
-
-    auto *fields = new QGridLayout;
-    fields->setHorizontalSpacing(4);
-    fields->setVerticalSpacing(2);
-    for (int i = 0; i < 3; ++i) {
-        fields->addWidget(labels[i], 0, 2 * i);
-        fields->addWidget(m_value[i], 1, 2 * i);
-        fields->addWidget(m_spin[i], 1, 2 * i + 1);
-        fields->addWidget(m_operation[i], 2, 2 * i, 1, 2);
-    }
-    fields->setColumnStretch(6, 1);
-    layout->addLayout(fields);
-
-    layout->addSpacing(4);
-    auto *locoRow = new QHBoxLayout;
-    locoRow->addWidget(m_lblLocoNumber);
-    locoRow->addWidget(m_locoNumber);
-    locoRow->addStretch(1);
-    layout->addLayout(locoRow);
-    auto *locoButtons = new QHBoxLayout;
-    locoButtons->addWidget(m_locoNumberSet);
-    locoButtons->addWidget(m_locoRecognition);
-    locoButtons->addStretch(1);
-    layout->addLayout(locoButtons);
-    layout->addWidget(m_autoConfig);
-    layout->addStretch(1);
-
-    m_tabs->addTab(page, QStringLiteral("Pro&grammierung"));
 }
 
 // --- lifecycle -----------------------------------------------------------------
@@ -443,70 +184,56 @@ void kzLocoList::layoutTabs()
     const int outerHeight = height() + FrameHeight;
     const int tabHeight = outerHeight - TabMargin;
     m_tabs->setGeometry(Margin, Margin, width() - 2 * Margin, tabHeight);
-    const int treeHeight = tabHeight - TreeMargin;
     const int pageWidth = width() - 2 * Margin - 4;
-    m_tree->setGeometry(6, 6, pageWidth - 12, treeHeight);
-    const int toolBarTop = m_tree->y() + treeHeight + ToolBarGap;
-    m_toolBar->setGeometry(6, toolBarTop, pageWidth - 12, m_toolBar->sizeHint().height());
+    m_locoTab->layoutPage(pageWidth, tabHeight - TreeMargin, ToolBarGap);
 }
 
 // --- shared displays -----------------------------------------------------------
 
-void kzLocoList::SetLed(int state)
+void kzLocoList::SetLed(Lamp state)
 {
     for (LedShape *led : m_led)
         led->setColor(Qt::black);
     switch (state) {
-    case 0: m_led[0]->setColor(Blue); break;
-    case 1: m_led[1]->setColor(Red); break;
-    case 2: m_led[2]->setColor(Green); break;
-    default: break;
+    case Lamp::Running: m_led[0]->setColor(Blue); break;
+    case Lamp::Failed: m_led[1]->setColor(Red); break;
+    case Lamp::Done: m_led[2]->setColor(Green); break;
+    case Lamp::Dark: break;
     }
 }
 
 void kzLocoList::SetProgMode(bool on)
 {
+    LocoDriver *driver = locoDriver();
+    // Drive intents of other sources wait while the programming track is
+    // in use, from before it is switched on until after it is off.
+    if (driver && on)
+        driver->setProgrammingTrackActive(true);
     m_programmer.setController(controllerByte());
     m_programmer.SetProgMode(on);
+    if (driver && !on)
+        driver->setProgrammingTrackActive(false);
 }
 
 void kzLocoList::ConfigButtonsEnabled(bool controlsEnabled, bool activateConfig)
 {
-    for (QAction *action : {m_btnDelete, m_btn14, m_btn28, m_btn126})
-        action->setEnabled(controlsEnabled);
-    if (!m_btnActivateConfig->isEnabled())
-        m_btnActivateConfig->setEnabled(activateConfig);
+    m_locoTab->setConfigButtonsEnabled(controlsEnabled, activateConfig);
 }
 
 void kzLocoList::ProgButtonsEnabled(bool controlsEnabled)
 {
-    for (int i = 0; i < 3; ++i) {
-        m_progType[i]->setEnabled(controlsEnabled);
-        m_value[i]->setEnabled(controlsEnabled);
-        m_spin[i]->setEnabled(controlsEnabled);
-        m_operation[i]->setEnabled(controlsEnabled);
-    }
-    m_locoNumber->setEnabled(controlsEnabled);
-    m_locoNumberSet->setEnabled(controlsEnabled);
-    m_locoRecognition->setEnabled(controlsEnabled);
+    m_progTab->setControlsEnabled(controlsEnabled);
     m_tabs->setTabEnabled(0, controlsEnabled);
-    m_autoConfig->setEnabled(controlsEnabled);
-    if (controlsEnabled && m_progType[1]->isChecked())
-        m_operation[2]->setEnabled(false);
 }
 
 void kzLocoList::setStatus(const QColor &color, const QString &text)
 {
-    QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, color);
-    m_status->setPalette(palette);
-    m_status->setText(text);
+    m_progTab->setStatus(color, text);
 }
 
 void kzLocoList::showProgress(int percent)
 {
-    m_progress->setValue(percent);
-    m_progress->repaint();
+    m_progTab->showProgress(percent);
 }
 
 qint64 kzLocoList::startTime() const
@@ -531,7 +258,7 @@ void kzLocoList::processEvents()
 
 void kzLocoList::aborted()
 {
-    SetLed(1);
+    SetLed(Lamp::Failed);
     setStatus(Red, QStringLiteral("Vorgang abgebrochen"));
     showProgress(0);
 }
@@ -545,30 +272,12 @@ void kzLocoList::stage(const QString &text)
 
 void kzLocoList::ReadLocoList()
 {
-    m_locoList = LocoConfig::readLocoList(m_buffer, controllerByte()).locos;
+    m_locoList = LocoConfig::readLocoList(controllerByte()).locos;
 }
 
 void kzLocoList::FillLocoTree()
 {
-    m_tree->clear();
-    m_tree->setRootIsDecorated(true);
-    m_tree->setIndentation(TreeIndentation);
-    for (const clsLoco &loco : std::as_const(m_locoList)) {
-        const LocoConfig::LocoNodes nodes = LocoConfig::treeNodes(loco);
-        auto *locoItem = new QTreeWidgetItem(m_tree, {nodes.loco.text});
-        locoItem->setData(0, KeyRole, nodes.loco.key);
-        QFont font = locoItem->font(0);
-        font.setBold(true);
-        locoItem->setFont(0, font);
-        for (const LocoConfig::TreeNode &child : {nodes.speedSteps, nodes.direction}) {
-            auto *childItem = new QTreeWidgetItem(locoItem, {child.text});
-            childItem->setData(0, KeyRole, child.key);
-        }
-        locoItem->setExpanded(true);
-        m_tree->scrollToItem(locoItem->child(1));
-    }
-    m_tree->clearSelection();
-    m_tree->setCurrentItem(nullptr);
+    m_locoTab->showLocos(m_locoList);
 }
 
 void kzLocoList::treeNodeClicked()
@@ -578,18 +287,16 @@ void kzLocoList::treeNodeClicked()
 
 int kzLocoList::selectedLocoNumber() const
 {
-    const QList<QTreeWidgetItem *> selected = m_tree->selectedItems();
-    QTreeWidgetItem *item = selected.isEmpty() ? m_tree->currentItem() : selected.first();
-    if (!item)
-        return 0;
-    return LocoConfig::locoNumberOfNodeKey(item->data(0, KeyRole).toString());
+    return m_locoTab->selectedLocoNumber();
 }
 
 void kzLocoList::toolButtonClicked(const QString &key)
 {
     if (m_busy)
         return;
-    BusyScope busy(m_busy);
+    // Busy for the length of the operation, so that a click that comes
+    // through while it waits cannot start a second one.
+    const FlagScope busy(m_busy);
     if (key.compare(QLatin1String("btnAdd"), Qt::CaseInsensitive) == 0)
         AddLoco();
     else if (key.compare(QLatin1String("btnDelete"), Qt::CaseInsensitive) == 0)
@@ -615,7 +322,7 @@ void kzLocoList::SaveLocoEntry(int number, quint8 flags)
     // A number that is no loco number is never written.
     if (!LocoConfig::isLocoNumber(number))
         return;
-    LocoConfig::writeLocoEntry(m_buffer, controllerByte(), number, flags);
+    LocoConfig::writeLocoEntry(controllerByte(), number, flags);
     afterLocoWrite();
 }
 
@@ -641,7 +348,7 @@ void kzLocoList::DeleteLoco()
                            + QStringLiteral(" aus der Konfiguration löschen ?"))
         != BoxAnswer::Yes)
         return;
-    LocoConfig::writeLocoEntry(m_buffer, controllerByte(), number, 0);
+    LocoConfig::writeLocoEntry(controllerByte(), number, 0);
     afterLocoWrite();
 }
 
@@ -657,7 +364,7 @@ void kzLocoList::SetSpeedSteps(const QString &key)
                            + QStringLiteral(" Fahrstufen anpassen ?"))
         != BoxAnswer::Yes)
         return;
-    LocoConfig::writeLocoEntry(m_buffer, controllerByte(), number,
+    LocoConfig::writeLocoEntry(controllerByte(), number,
                                LocoConfig::speedStepCodeOfKey(key));
     afterLocoWrite();
 }
@@ -672,7 +379,7 @@ void kzLocoList::ActivateLocoConfig()
         return;
     // Without an answer nobody knows whether the controller restarted: the
     // button stays, so that the user can try again.
-    if (LocoConfig::restartController(m_buffer, controllerByte()))
+    if (LocoConfig::restartController(controllerByte()))
         m_btnActivateConfig->setEnabled(false);
 }
 
@@ -692,10 +399,10 @@ void kzLocoList::selectProgType(int type)
     const ProgFields::TypeSetup setup = ProgFields::typeSetup(ProgType(type));
     m_lblCV->setText(setup.addressCaption);
     m_value[0]->setAccessibleName(setup.addressCaption);
-    m_spin[0]->setFieldName(setup.addressCaption);
+    m_progTab->spin(0)->setFieldName(setup.addressCaption);
     m_lblBit->setVisible(setup.bitShown);
     m_value[1]->setVisible(setup.bitShown);
-    m_spin[1]->setVisible(setup.bitShown);
+    m_bitSpin->setVisible(setup.bitShown);
     setRule(m_value[0], setup.addressRule);
     setRule(m_value[1], setup.bitRule);
     setRule(m_value[2], setup.valueRule);
@@ -719,58 +426,46 @@ void kzLocoList::runOperation(int operation)
         return;
     if (!sysDataOK(this))
         return;
-    BusyScope busy(m_busy);
+    // Busy for the length of the operation, so that a click that comes
+    // through while it waits cannot start a second one.
+    const FlagScope busy(m_busy);
     m_buffer.controller = controllerByte();
     SetProgMode(true);
     switch (ProgFields::Operation(operation)) {
-    case ProgFields::Operation::Verify: verifyValue(); break;
-    case ProgFields::Operation::Write: writeValue(); break;
+    case ProgFields::Operation::Verify:
+    case ProgFields::Operation::Write: verifyOrWriteValue(ProgFields::Operation(operation)); break;
     case ProgFields::Operation::Search: searchValue(); break;
     }
     SetProgMode(false);
 }
 
-void kzLocoList::verifyValue()
+void kzLocoList::verifyOrWriteValue(ProgFields::Operation operation)
 {
-    setStatus(Blue, QStringLiteral("Prüfen ..."));
-    const CommandBuffer frame = ProgFields::singleFrame(
-        ProgFields::Operation::Verify, ProgType(progType()), ProgFields::wholeNumber(m_value[0]->text()),
-        ProgFields::wholeNumber(m_value[1]->text()), ProgFields::wholeNumber(m_value[2]->text()));
-    SetLed(0);
-    WaitSeconds(1);
-    const qint64 start = startTime();
-    if (m_programmer.singleExchange(frame) == DecoderReply::Acknowledged) {
-        SetLed(2);
-        setStatus(Green, QStringLiteral("Der Inhalt entspricht dem gesuchten Wert"));
-    } else {
-        SetLed(1);
-        setStatus(Red, QStringLiteral("Der Inhalt entspricht nicht dem gesuchten Wert"));
-    }
-    m_elapsed->setText(ProgFields::elapsedMsText(startTime() - start));
-}
-
-void kzLocoList::writeValue()
-{
-    setStatus(Blue, QStringLiteral("Schreiben ..."));
+    const bool write = operation == ProgFields::Operation::Write;
+    setStatus(Blue, write ? QStringLiteral("Schreiben ...") : QStringLiteral("Prüfen ..."));
     const ProgType type = ProgType(progType());
     const CommandBuffer frame = ProgFields::singleFrame(
-        ProgFields::Operation::Write, type, ProgFields::wholeNumber(m_value[0]->text()),
+        operation, type, ProgFields::wholeNumber(m_value[0]->text()),
         ProgFields::wholeNumber(m_value[1]->text()), ProgFields::wholeNumber(m_value[2]->text()));
-    const QString question = ProgFields::writeQuestion(type, m_value[0]->text(),
-                                                       m_value[1]->text(), m_value[2]->text());
-    if (showMessageBox(BoxIcon::Question, BoxButtons::YesNo, BoxAnswer::No, Program::Title,
-                       question)
-        != BoxAnswer::Yes)
-        return;
-    SetLed(0);
+    if (write) {
+        const QString question = ProgFields::writeQuestion(type, m_value[0]->text(),
+                                                           m_value[1]->text(), m_value[2]->text());
+        if (showMessageBox(BoxIcon::Question, BoxButtons::YesNo, BoxAnswer::No, Program::Title,
+                           question)
+            != BoxAnswer::Yes)
+            return;
+    }
+    SetLed(Lamp::Running);
     WaitSeconds(1);
     const qint64 start = startTime();
     if (m_programmer.singleExchange(frame) == DecoderReply::Acknowledged) {
-        SetLed(2);
-        setStatus(Green, QStringLiteral("Der Wert wurde erfolgreich gesetzt"));
+        SetLed(Lamp::Done);
+        setStatus(Green, write ? QStringLiteral("Der Wert wurde erfolgreich gesetzt")
+                               : QStringLiteral("Der Inhalt entspricht dem gesuchten Wert"));
     } else {
-        SetLed(1);
-        setStatus(Red, QStringLiteral("Der Wert konnte nicht gesetzt werden"));
+        SetLed(Lamp::Failed);
+        setStatus(Red, write ? QStringLiteral("Der Wert konnte nicht gesetzt werden")
+                             : QStringLiteral("Der Inhalt entspricht nicht dem gesuchten Wert"));
     }
     m_elapsed->setText(ProgFields::elapsedMsText(startTime() - start));
 }
@@ -780,7 +475,7 @@ void kzLocoList::searchValue()
     const ProgType type = ProgType(progType());
     ProgButtonsEnabled(false);
     setStatus(Blue, QStringLiteral("Wert suchen ...."));
-    SetLed(0);
+    SetLed(Lamp::Running);
     WaitSeconds(1);
     const qint64 start = startTime();
     const int address = ProgFields::wholeNumber(m_value[0]->text());
@@ -790,11 +485,11 @@ void kzLocoList::searchValue()
                                                      : QStringLiteral("Register"))
                          + QLatin1Char(' ') + m_value[0]->text();
     if (result >= 0) {
-        SetLed(2);
+        SetLed(Lamp::Done);
         setStatus(Green, what + QStringLiteral(" ist ") + QString::number(result));
         m_value[2]->setText(QString::number(result));
     } else if (result == DecoderProgrammer::NotFound) {
-        SetLed(1);
+        SetLed(Lamp::Failed);
         setStatus(Red, what + QStringLiteral(" konnte nicht ermittelt werden"));
     }
     m_elapsed->setText(ProgFields::searchElapsedText(startTime() - start));
@@ -825,7 +520,9 @@ void kzLocoList::setLocoNumber()
 {
     if (m_busy || !sysDataOK(this))
         return;
-    BusyScope busy(m_busy);
+    // Busy for the length of the operation, so that a click that comes
+    // through while it waits cannot start a second one.
+    const FlagScope busy(m_busy);
     const int number = ProgFields::wholeNumber(m_locoNumber->text());
     const QString n = QString::number(number);
     if (showMessageBox(BoxIcon::Question, BoxButtons::YesNo, BoxAnswer::No, Program::Title,
@@ -833,7 +530,7 @@ void kzLocoList::setLocoNumber()
                            + QStringLiteral(" einstellen ?"))
         != BoxAnswer::Yes)
         return;
-    SetLed(0);
+    SetLed(Lamp::Running);
     setStatus(Blue, m_status->text());
     m_buffer.controller = controllerByte();
     SetProgMode(true);
@@ -843,10 +540,10 @@ void kzLocoList::setLocoNumber()
     WaitSeconds(1);
     const qint64 start = startTime();
     if (m_programmer.setLocoNumber(number) == DecoderProgrammer::SetResult::Done) {
-        SetLed(2);
+        SetLed(Lamp::Done);
         setStatus(Green, QStringLiteral("Lok-Nummer ") + n + QStringLiteral(" wurde erfolgreich gesetzt"));
     } else {
-        SetLed(1);
+        SetLed(Lamp::Failed);
         setStatus(Red, QStringLiteral("Lok-Nummer konnte nicht gesetzt werden"));
     }
     m_elapsed->setText(ProgFields::elapsedMsText(startTime() - start));
@@ -857,9 +554,11 @@ void kzLocoList::recogniseLocoNumber()
 {
     if (m_busy)
         return;
-    BusyScope busy(m_busy);
+    // Busy for the length of the operation, so that a click that comes
+    // through while it waits cannot start a second one.
+    const FlagScope busy(m_busy);
     ProgButtonsEnabled(false);
-    SetLed(0);
+    SetLed(Lamp::Running);
     setStatus(Blue, QStringLiteral("Lok-Nummern-Erkennung ..."));
     const qint64 start = startTime();
     m_buffer.controller = controllerByte();
@@ -868,7 +567,7 @@ void kzLocoList::recogniseLocoNumber()
     const DecoderProgrammer::Recognition recognition = m_programmer.recogniseLocoNumber();
     switch (recognition.outcome) {
     case DecoderProgrammer::Recognition::Recognised:
-        SetLed(2);
+        SetLed(Lamp::Done);
         setStatus(Green, QStringLiteral("Erkannte Lok-Nummer ") + QString::number(recognition.number)
                              + recognition.suffix);
         QCoreApplication::processEvents();
@@ -877,11 +576,11 @@ void kzLocoList::recogniseLocoNumber()
                           recognition.fourteenSteps ? LocoFlags::Steps14 : LocoFlags::Steps28);
         break;
     case DecoderProgrammer::Recognition::NotFound:
-        SetLed(1);
+        SetLed(Lamp::Failed);
         setStatus(Red, QStringLiteral("Lok-Nummer nicht gefunden"));
         break;
     case DecoderProgrammer::Recognition::NotRecognised:
-        SetLed(1);
+        SetLed(Lamp::Failed);
         setStatus(Red, QStringLiteral("Lok-Nummer konnte nicht erkannt werden"));
         break;
     }

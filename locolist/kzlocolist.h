@@ -2,6 +2,7 @@
 
 #include "link/frame.h"
 #include "locolist/clsloco.h"
+#include "locolist/progfields.h"
 #include "locolist/programmer.h"
 
 #include <QColor>
@@ -9,22 +10,23 @@
 #include <QList>
 
 class LedShape;
+class LocoListTab;
+class ProgrammingTab;
 class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QTabWidget;
-class QToolBar;
-class QTreeWidget;
 class SpinButtons;
 
 // The loco configuration and programming window of one controller: the
 // controller's loco list on the first tab, decoder programming on the
-// programming track on the second. Every exchange goes to the controller set
-// with setControllerID() before the window is shown.
+// programming track on the second. The tabs only show; the window keeps
+// their lifecycle (programming mode on and off), the busy gate and the
+// programmer, and runs every operation. Every exchange goes to the
+// controller set with setControllerID() before the window is shown.
 class kzLocoList : public QDialog, private ProgrammingObserver
 {
     Q_OBJECT
@@ -51,9 +53,14 @@ public:
     void setControllerID(int id);
     int controllerID() const { return m_controllerId; }
 
-    // Status lamps: 0 blue (running), 1 red (failed), 2 green (done); any
-    // other state leaves all three dark.
-    void SetLed(int state);
+    // The status lamps: one of them lit, or all three dark.
+    enum class Lamp {
+        Running, // blue
+        Failed,  // red
+        Done,    // green
+        Dark,
+    };
+    void SetLed(Lamp state);
     // Switches the controller's programming mode; the reply is not looked at.
     void SetProgMode(bool on);
     // The per-loco tool bar buttons follow controlsEnabled; "activate" is
@@ -96,8 +103,6 @@ private:
     void aborted() override;
     void stage(const QString &text) override;
 
-    void buildLocoTab();
-    void buildProgrammingTab();
     void load();
     void unload();
     void firstActivation();
@@ -111,8 +116,7 @@ private:
     void selectProgType(int type);
     int progType() const;
     void runOperation(int operation);
-    void verifyValue();
-    void writeValue();
+    void verifyOrWriteValue(ProgFields::Operation operation);
     void searchValue();
     void setLocoNumber();
     void recogniseLocoNumber();
@@ -133,31 +137,21 @@ private:
     QList<clsLoco> m_locoList;
 
     QTabWidget *m_tabs = nullptr;
-    QWidget *m_locoPage = nullptr;
-    QTreeWidget *m_tree = nullptr;
-    QToolBar *m_toolBar = nullptr;
+    LocoListTab *m_locoTab = nullptr;
+    ProgrammingTab *m_progTab = nullptr;
+    // Controls of the tabs that the operations read and show.
     QAction *m_btnActivateConfig = nullptr;
     QAction *m_btnAdd = nullptr;
-    QAction *m_btnDelete = nullptr;
-    QAction *m_btn14 = nullptr;
-    QAction *m_btn28 = nullptr;
-    QAction *m_btn126 = nullptr;
-
     LedShape *m_led[3] = {};
     QLabel *m_status = nullptr;
-    QProgressBar *m_progress = nullptr;
     QLabel *m_elapsed = nullptr;
     QPushButton *m_break = nullptr;
     QCheckBox *m_autoConfig = nullptr;
     QRadioButton *m_progType[3] = {};
     QLabel *m_lblCV = nullptr;
     QLabel *m_lblBit = nullptr;
-    QLabel *m_lblValue = nullptr;
     QLineEdit *m_value[3] = {};
-    SpinButtons *m_spin[3] = {};
+    SpinButtons *m_bitSpin = nullptr;
     QPushButton *m_operation[3] = {};
-    QLabel *m_lblLocoNumber = nullptr;
     QLineEdit *m_locoNumber = nullptr;
-    QPushButton *m_locoNumberSet = nullptr;
-    QPushButton *m_locoRecognition = nullptr;
 };

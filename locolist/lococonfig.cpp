@@ -8,14 +8,10 @@ namespace LocoConfig {
 
 namespace {
 
-constexpr qint16 Attempts = 2;
-constexpr qint16 TimeoutSeconds = 2;
-
-bool exchange(CommandBuffer &buffer, quint8 controller, quint8 command, quint8 p1, quint8 p2,
-              quint8 p3)
+std::optional<CommandBuffer> exchange(quint8 controller, quint8 command, quint8 p1, quint8 p2,
+                                      quint8 p3)
 {
-    buffer = CommandBuffer{controller, command, p1, p2, p3};
-    return SendCommand(buffer, Attempts, true, TimeoutSeconds);
+    return RunExchange(CommandBuffer{controller, command, p1, p2, p3}, Exchange::Window).reply;
 }
 
 } // namespace
@@ -31,32 +27,42 @@ void insertInNumberOrder(QList<clsLoco> &list, const clsLoco &loco)
     list.append(loco);
 }
 
-ReadResult readLocoList(CommandBuffer &buffer, quint8 controller)
+ReadResult readLocoList(quint8 controller)
 {
     ReadResult result;
-    bool answered = exchange(buffer, controller, Command::ReadLocoEntry, LocoWalk::First, 0, 0);
-    // A list can hold no more entries than there are loco numbers; a
-    // controller that never ends its walk must not hang the window.
-    while (answered && buffer.p1 != NothingToReport && result.locos.size() < MaxLocoNumber) {
-        insertInNumberOrder(result.locos,
-                            clsLoco::fromFlags(joinBytes(buffer.p2, buffer.p3), buffer.p1));
-        answered = exchange(buffer, controller, Command::ReadLocoEntry, LocoWalk::Next, 0, 0);
-    }
-    result.complete = answered;
+    result.complete = walkLocoList(controller, [&result](int number, quint8 flags) {
+        insertInNumberOrder(result.locos, clsLoco::fromFlags(number, flags));
+    });
     return result;
 }
 
-bool writeLocoEntry(CommandBuffer &buffer, quint8 controller, int number, quint8 flags)
+bool walkLocoList(quint8 controller,
+                  const std::function<void(int number, quint8 flags)> &entry)
+{
+    auto reply = exchange(controller, Command::ReadLocoEntry, LocoWalk::First, 0, 0);
+    int entries = 0;
+    // A list can hold no more entries than there are loco numbers; a
+    // controller that never ends its walk must not hang the window.
+    while (reply && reply->p1 != NothingToReport && entries < Limits::MaxLocoNumber) {
+        entry(joinBytes(reply->p2, reply->p3), reply->p1);
+        ++entries;
+        reply = exchange(controller, Command::ReadLocoEntry, LocoWalk::Next, 0, 0);
+    }
+    return reply.has_value();
+}
+
+bool writeLocoEntry(quint8 controller, int number, quint8 flags)
 {
     if (!isLocoNumber(number))
         return false;
-    return exchange(buffer, controller, Command::WriteLocoEntry, flags, lowByte(number),
-                    highByte(number));
+    return exchange(controller, Command::WriteLocoEntry, flags, lowByte(number), highByte(number))
+        .has_value();
 }
 
-bool restartController(CommandBuffer &buffer, quint8 controller)
+bool restartController(quint8 controller)
 {
-    return exchange(buffer, controller, Command::SetParameter, 0, Parameter::Restart, 0);
+    return exchange(controller, Command::SetParameter, 0, Parameter::Restart, 0)
+        .has_value();
 }
 
 QString speedStepText(int speedStepMode)

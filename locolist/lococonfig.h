@@ -1,22 +1,20 @@
 #pragma once
 
+#include "link/commands.h"
 #include "link/frame.h"
 #include "locolist/clsloco.h"
 
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 // The controller's loco list as plain code: the list walk, the writes and the
-// restart, and the nodes the window's tree shows. Every exchange here uses two
-// attempts, the failure box and a 2-second time-out.
+// restart, and the nodes the window's tree shows. Every exchange here is a
+// window exchange: two attempts, the failure box, a 2-second time-out.
 namespace LocoConfig {
 
-constexpr int MinLocoNumber = 1;
-constexpr int MaxLocoNumber = 10239;
-constexpr bool isLocoNumber(int number)
-{
-    return number >= MinLocoNumber && number <= MaxLocoNumber;
-}
+using Limits::isLocoNumber;
 
 // Puts loco before the first entry with a greater number, or at the end.
 void insertInNumberOrder(QList<clsLoco> &list, const clsLoco &loco);
@@ -29,19 +27,22 @@ struct ReadResult
     bool complete = true;
 };
 
-// Walks the controller's list (first entry, then next entries until a reply
-// P1 of 255) and returns it sorted by loco number. The walk ends at the first
-// exchange without a valid reply: the request still in the buffer describes
-// no entry.
-ReadResult readLocoList(CommandBuffer &buffer, quint8 controller);
+// Walks the controller's list: the first entry, then next entries until a
+// reply P1 of 255, handing each entry's number and flags to entry in the
+// controller's order. The walk ends at the first exchange without a valid
+// reply and then answers false; entries handed on until then stay valid.
+bool walkLocoList(quint8 controller, const std::function<void(int number, quint8 flags)> &entry);
 
-// Writes one entry (flags 0 delete it). Numbers outside 1 to 10239 are refused
+// The walk's entries sorted by loco number.
+ReadResult readLocoList(quint8 controller);
+
+// Writes one entry (flags 0 delete it). Numbers that are no loco number are refused
 // without sending anything. True when the controller answered.
-bool writeLocoEntry(CommandBuffer &buffer, quint8 controller, int number, quint8 flags);
+bool writeLocoEntry(quint8 controller, int number, quint8 flags);
 
 // Restarts the controller so that it takes the written list into use. True
 // when the controller answered.
-bool restartController(CommandBuffer &buffer, quint8 controller);
+bool restartController(quint8 controller);
 
 // "14 Fahrstufen", "28 Fahrstufen", "126 Fahrstufen" or "undef. Fahrstufen".
 QString speedStepText(int speedStepMode);

@@ -11,19 +11,6 @@ namespace ProgFields {
 namespace {
 
 const QString CvAddressRule = QStringLiteral("Die CV-Adresse,Mandatory,MIN=1,MAX=1023,NUM");
-
-// The value of a field read as a number in the locale, or in the C locale.
-std::optional<double> numberOf(const QString &text, const QLocale &locale)
-{
-    bool ok = false;
-    double value = locale.toDouble(text.trimmed(), &ok);
-    if (!ok)
-        value = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (!ok || !std::isfinite(value))
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 TypeSetup typeSetup(ProgType type)
@@ -80,24 +67,20 @@ QString writeQuestion(ProgType type, const QString &address, const QString &bit,
 
 int wholeNumber(const QString &text)
 {
-    const double value = std::floor(std::abs(leadingNumber(text)));
-    return value > 1e9 ? 1'000'000'000 : int(value);
+    return readWholeNumber(text).value_or(0);
 }
 
 bool isBitValue(const QString &text, const QLocale &locale)
 {
-    if (!readsAsNumber(text, locale))
-        return false;
-    const auto value = numberOf(text, locale);
+    Q_UNUSED(locale);
+    const auto value = readNumber(text);
     return value && (*value == 0.0 || *value == 1.0);
 }
 
 QString spinStep(const QString &text, bool up, const QLocale &locale, int maxLength)
 {
-    double number = 0;
-    if (readsAsNumber(text, locale))
-        number = numberOf(text, locale).value_or(0);
-    number = std::abs(std::floor(number));
+    Q_UNUSED(locale);
+    double number = std::abs(std::floor(readNumber(text).value_or(0)));
     const QString tidy = QString::number(number, 'f', 0);
     if (up) {
         if (number < 1024)

@@ -31,14 +31,18 @@ CommandBuffer singleFrame(Operation operation, ProgType type, int address, int b
 QString writeQuestion(ProgType type, const QString &address, const QString &bit,
                       const QString &value);
 
-// The whole-number part of the leading number of a field (its absolute value,
-// rounded down); the fields have passed their rules before they are read.
+// The number of a field as it is sent: read as the rule check reads it
+// (comma or point) and rounded, halves to even ("2.5" gives 2, "3,5" gives
+// 4); 0 for a text that is no number. The fields have passed their rules
+// before they are read.
 int wholeNumber(const QString &text);
 
-// Whether the text is the number 0 or 1 (kept when switching to bit values).
+// Whether the text is the number 0 or 1 (kept when switching to bit values),
+// read as the rule check reads it.
 bool isBitValue(const QString &text, const QLocale &locale = QLocale());
 
-// One step of a spin button: a text that is no number becomes "0", the
+// One step of a spin button: a text that is no number (read as the rule
+// check reads it) becomes "0", the
 // number is rounded down and made positive, then lowered (above 0) or raised
 // (below 1024) by one. A step whose result would not fit a field of
 // maxLength characters (0: no limit) only tidies the number.

@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr qint16 TimeoutSeconds = 2;
-constexpr qint16 SingleAttempts = 2;
-constexpr qint16 DefaultAttempts = 0; // the exchange layer's three
-
 ProgrammingObserver &defaultObserver()
 {
     static ProgrammingObserver observer;
@@ -40,36 +36,40 @@ void DecoderProgrammer::SetProgMode(bool on)
 {
     m_buffer = CommandBuffer{m_controller, Command::SetParameter, 0, Parameter::TrackOutput,
                              on ? TrackMode::Programming : TrackMode::Off};
-    SendCommand(m_buffer, DefaultAttempts, false, TimeoutSeconds);
+    const ExchangeResult result = RunExchange(m_buffer, Exchange::Background);
+    if (result.reply)
+        m_buffer = *result.reply;
 }
 
-DecoderReply DecoderProgrammer::exchange(const CommandBuffer &frame, qint16 attempts,
-                                         bool showFailure, bool judgeP3)
+DecoderReply DecoderProgrammer::exchange(const CommandBuffer &frame, const ExchangePolicy &policy,
+                                         bool judgeP3)
 {
     m_buffer = frame;
     m_buffer.controller = m_controller;
-    // Without a valid reply the buffer still holds our own request, which
-    // says nothing about the decoder.
-    if (!SendCommand(m_buffer, attempts, showFailure, TimeoutSeconds))
+    const ExchangeResult result = RunExchange(m_buffer, policy);
+    // Without a valid reply nothing is known about the decoder.
+    if (!result.reply)
         return DecoderReply::NoReply;
-    const bool acknowledged = m_buffer.p1 != NothingToReport || m_buffer.p2 != NothingToReport
-                              || (judgeP3 && m_buffer.p3 != NothingToReport);
+    m_buffer = *result.reply;
+    const CommandBuffer &reply = *result.reply;
+    const bool acknowledged = reply.p1 != NothingToReport || reply.p2 != NothingToReport
+                              || (judgeP3 && reply.p3 != NothingToReport);
     return acknowledged ? DecoderReply::Acknowledged : DecoderReply::NotAcknowledged;
 }
 
 DecoderReply DecoderProgrammer::singleExchange(const CommandBuffer &frame)
 {
-    return exchange(frame, SingleAttempts, true, true);
+    return exchange(frame, Exchange::Window, true);
 }
 
 DecoderReply DecoderProgrammer::checkExchange(const CommandBuffer &frame)
 {
-    return exchange(frame, DefaultAttempts, false, false);
+    return exchange(frame, Exchange::Background, false);
 }
 
 DecoderReply DecoderProgrammer::addressWriteExchange(const CommandBuffer &frame)
 {
-    return exchange(frame, DefaultAttempts, false, true);
+    return exchange(frame, Exchange::Background, true);
 }
 
 void DecoderProgrammer::processEvents()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/frame.h"
+#include "link/exchange.h"
 
 #include <QString>
 
@@ -105,8 +105,7 @@ public:
     Recognition recogniseLocoNumber();
 
 private:
-    DecoderReply exchange(const CommandBuffer &frame, qint16 attempts, bool showFailure,
-                          bool judgeP3);
+    DecoderReply exchange(const CommandBuffer &frame, const ExchangePolicy &policy, bool judgeP3);
     void processEvents();
     void searchStarts();
     int searchEnds(int result, bool aborted);

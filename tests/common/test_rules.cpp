@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QWidget>
 
+#include <cmath>
+
 // Rule texts, the list procedures and the walk over a window's fields.
 class TestRules : public QObject
 {
@@ -27,7 +29,11 @@ private Q_SLOTS:
         QTest::newRow("loco too large") << loco << "10240" << locoRange;
         QTest::newRow("loco with blanks") << loco << " 12 " << "";
         QTest::newRow("loco lowest") << loco << "1" << "";
-        QTest::newRow("loco German fraction reads as number, value 1") << loco << "1,5" << "";
+        QTest::newRow("loco decimal comma reads as number") << loco << "1,5" << "";
+        // The range is checked on the value that is sent: 10239,6 would go
+        // out as 10240.
+        QTest::newRow("loco comma fraction above the range") << loco << "10239,6" << locoRange;
+        QTest::newRow("loco comma fraction below the range") << loco << "0,5" << locoRange;
 
         const QString cv = QStringLiteral("Die CV-Adresse,Mandatory,MIN=1,MAX=1023,NUM");
         QTest::newRow("CV empty") << cv << "" << "Die CV-Adresse muß eingegeben werden.";
@@ -39,6 +45,14 @@ private Q_SLOTS:
         QTest::newRow("value 255") << value << "255" << "";
         QTest::newRow("value 256")
             << value << "256" << "Der CV-Wert ist nicht im gültigen Bereich (0 bis 255) .";
+        const QString notNumeric = QStringLiteral("Der CV-Wert muß numerisch sein.");
+        QTest::newRow("value nan") << value << "nan" << notNumeric;
+        QTest::newRow("value inf") << value << "inf" << notNumeric;
+        QTest::newRow("value -inf") << value << "-inf" << notNumeric;
+        QTest::newRow("value exponent") << value << "1e2" << notNumeric;
+        QTest::newRow("value two separators") << value << "1.000,5" << notNumeric;
+        QTest::newRow("value 255,5 above the range")
+            << value << "255,5" << "Der CV-Wert ist nicht im gültigen Bereich (0 bis 255) .";
 
         QTest::newRow("INTEGER is not evaluated")
             << QStringLiteral("Der Pin,INTEGER,NUM,MIN=2,MAX=53") << "2.5" << "";
@@ -118,6 +132,61 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(double, value);
         QCOMPARE(leadingNumber(text), value);
+    }
+
+    // The one reading of typed numbers, and the whole number that is sent.
+    void typedNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("isNumber");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("whole");
+        QTest::newRow("plain") << "12" << true << 12.0 << 12;
+        QTest::newRow("blanks around") << " 12 " << true << 12.0 << 12;
+        QTest::newRow("point half to even down") << "2.5" << true << 2.5 << 2;
+        QTest::newRow("comma half to even down") << "2,5" << true << 2.5 << 2;
+        QTest::newRow("comma half to even up") << "3,5" << true << 3.5 << 4;
+        QTest::newRow("point half to even up") << "3.5" << true << 3.5 << 4;
+        QTest::newRow("comma rounds up") << "3,7" << true << 3.7 << 4;
+        QTest::newRow("comma rounds down") << "1,4" << true << 1.4 << 1;
+        QTest::newRow("negative half") << "-2,5" << true << -2.5 << -2;
+        QTest::newRow("plus sign") << "+7" << true << 7.0 << 7;
+        QTest::newRow("no digits before") << ",5" << true << 0.5 << 0;
+        QTest::newRow("no digits after") << "5." << true << 5.0 << 5;
+        QTest::newRow("German thousands are a decimal point") << "1.000" << true << 1.0 << 1;
+        QTest::newRow("empty") << "" << false << 0.0 << 0;
+        QTest::newRow("blanks") << "  " << false << 0.0 << 0;
+        QTest::newRow("nan") << "nan" << false << 0.0 << 0;
+        QTest::newRow("NaN") << "NaN" << false << 0.0 << 0;
+        QTest::newRow("inf") << "inf" << false << 0.0 << 0;
+        QTest::newRow("-inf") << "-inf" << false << 0.0 << 0;
+        QTest::newRow("exponent") << "1e3" << false << 0.0 << 0;
+        QTest::newRow("two separators") << "1.000,5" << false << 0.0 << 0;
+        QTest::newRow("sign only") << "-" << false << 0.0 << 0;
+        QTest::newRow("separator only") << "," << false << 0.0 << 0;
+        QTest::newRow("sign in the middle") << "1-2" << false << 0.0 << 0;
+        QTest::newRow("blank inside") << "1 2" << false << 0.0 << 0;
+        QTest::newRow("trailing letters") << "12abc" << false << 0.0 << 0;
+        QTest::newRow("Arabic-Indic digits") << QStringLiteral("\u0661\u0662") << false << 0.0 << 0;
+        QTest::newRow("too many digits for a double")
+            << QString(400, u'9') << false << 0.0 << 0;
+        QTest::newRow("too large for a whole number") << "3000000000" << true << 3e9 << 0;
+    }
+    void typedNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, isNumber);
+        QFETCH(double, value);
+        QFETCH(int, whole);
+        const std::optional<double> number = readNumber(text);
+        QCOMPARE(number.has_value(), isNumber);
+        QCOMPARE(readsAsNumber(text), isNumber);
+        QCOMPARE(readsAsNumber(text, QLocale::c()), isNumber);
+        if (number)
+            QCOMPARE(*number, value);
+        const bool fitsInt = isNumber && std::abs(value) < 2e9;
+        QCOMPARE(readWholeNumber(text).has_value(), fitsInt);
+        QCOMPARE(readWholeNumber(text).value_or(0), whole);
     }
 
     void listProcedures()

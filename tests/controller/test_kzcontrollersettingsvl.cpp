@@ -203,6 +203,7 @@ void TestKzControllerSettingsVL::okSendsTheFieldsBack_data()
     QTest::addColumn<int>("sentMonitoringA");
     QTest::newRow("unchanged, A0 and A7") << QString() << QString() << 4 << 54;
     QTest::newRow("2.5 is sent as 2") << "2.5" << "a3" << 2 << 57;
+    QTest::newRow("3,5 is sent as 4") << "3,5" << "a3" << 4 << 57;
     QTest::newRow("blanks around") << " 53 " << " A15 " << 53 << 69;
 }
 

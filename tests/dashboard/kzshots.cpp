@@ -79,11 +79,11 @@ int main(int argc, char *argv[])
 
         window.txtControllerNr()->setText(QStringLiteral("1"));
         window.btnCheck()->click();
-        window.locoPanel(0)->kzSlider()->setValue(90);
+        window.locoPanel(0)->kzSlider()->setValue(165);
         window.locoPanel(0)->chkLight()->click();
         window.locoPanel(0)->tlbFunctionKeys()->button(QStringLiteral("F3"))->click();
         window.locoPanel(1)->kzDirection()->click();
-        window.locoPanel(1)->kzSlider()->setValue(200);
+        window.locoPanel(1)->kzSlider()->setValue(55);
         ok &= save(window, directory, QStringLiteral("kzvelantor.png"));
         window.hide();
     }

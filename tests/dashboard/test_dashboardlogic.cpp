@@ -2,6 +2,7 @@
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/portchoice.h"
 #include "link/commands.h"
+#include "link/locoframes.h"
 #include "tests/support/testmain.h"
 
 #include <QFile>
@@ -212,12 +213,13 @@ void TestDashboardLogic::percentages_data()
     QTest::addColumn<int>("slider");
     QTest::addColumn<int>("speed");
     QTest::addColumn<QString>("text");
-    QTest::newRow("stopped") << 255 << 0 << "0 %";
-    QTest::newRow("128") << 128 << 127 << "49 %";
-    QTest::newRow("254 moves but shows 0") << 254 << 1 << "0 %";
-    QTest::newRow("full") << 0 << 255 << "100 %";
-    QTest::newRow("exact fifth") << 204 << 51 << "20 %";
-    QTest::newRow("exact three fifths") << 102 << 153 << "60 %";
+    // The slider's value is the speed sent.
+    QTest::newRow("stopped") << 0 << 0 << "0 %";
+    QTest::newRow("127") << 127 << 127 << "49 %";
+    QTest::newRow("1 moves but shows 0") << 1 << 1 << "0 %";
+    QTest::newRow("full") << 255 << 255 << "100 %";
+    QTest::newRow("exact fifth") << 51 << 51 << "20 %";
+    QTest::newRow("exact three fifths") << 153 << 153 << "60 %";
 }
 
 void TestDashboardLogic::percentages()
@@ -241,6 +243,9 @@ void TestDashboardLogic::accessoryCommands_data()
     QTest::newRow("511 Port 1 OFF") << "511" << 0 << false << 26 << 255 << 1;
     QTest::newRow("1 Port 2 ON") << "1" << 1 << true << 25 << 1 << 0;
     QTest::newRow("256") << "256" << 2 << false << 26 << 0 << 1;
+    QTest::newRow("2.5 half to even") << "2.5" << 0 << true << 25 << 2 << 0;
+    QTest::newRow("3,5 half to even") << "3,5" << 0 << true << 25 << 4 << 0;
+    QTest::newRow("255,7 rounds up") << "255,7" << 1 << false << 26 << 0 << 1;
 }
 
 void TestDashboardLogic::accessoryCommands()
@@ -252,7 +257,7 @@ void TestDashboardLogic::accessoryCommands()
     QFETCH(int, low);
     QFETCH(int, high);
     const CommandBuffer expected{9, quint8(command), quint8(port), quint8(low), quint8(high)};
-    QCOMPARE(accessoryCommand(9, decoderIdFromText(idText), port, on), expected);
+    QCOMPARE(LocoFrames::accessory(9, decoderIdFromText(idText), port, on), expected);
 }
 
 void TestDashboardLogic::settingsKeys()
@@ -261,6 +266,7 @@ void TestDashboardLogic::settingsKeys()
     QCOMPARE(accessoryPanelKey(0), QStringLiteral("AccessoryAdress00"));
     QCOMPARE(functionNumberFromKey(QStringLiteral("F7")), 7);
     QCOMPARE(functionNumberFromKey(QStringLiteral("F12")), 12);
+    QCOMPARE(functionNumberFromKey(functionKey(9)), 9);
 }
 
 void TestDashboardLogic::initialPortEntry_data()

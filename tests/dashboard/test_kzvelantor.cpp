@@ -1,4 +1,5 @@
 #include "about/kzinfo.h"
+#include "common/errors.h"
 #include "common/program.h"
 #include "common/settings.h"
 #include "controller/kzcontrollersettingsvl.h"
@@ -9,6 +10,7 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/pictures.h"
 #include "link/commands.h"
+#include "link/locodriver.h"
 #include "locolist/kzlocolist.h"
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
@@ -25,8 +27,12 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <QWheelEvent>
+
+#include <cmath>
 
 using Requests = QList<CommandBuffer>;
+Q_DECLARE_METATYPE(DriveIntent)
 
 namespace {
 
@@ -65,6 +71,23 @@ void press(QAbstractButton *button, bool accessible)
         button->click();
 }
 
+// The contrast of two colours as the accessibility guidelines (WCAG) define
+// it: (L1 + 0.05) / (L2 + 0.05) of their relative luminances.
+double contrastRatio(const QColor &a, const QColor &b)
+{
+    auto luminance = [](const QColor &c) {
+        auto channel = [](int value) {
+            const double v = value / 255.0;
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green())
+               + 0.0722 * channel(c.blue());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
 } // namespace
 
 // The main window against the virtual command station in memory.
@@ -90,12 +113,16 @@ private slots:
     void sliderSendsSpeed_data();
     void sliderSendsSpeed();
     void dragSendsOnlyWhereTheKnobIsLetGo();
+    void sliderKeys_data();
+    void sliderKeys();
     void panelStopSendsOneCommand();
     void globalStopSendsOneCommand();
     void lightAndFunctionKeys();
     void directionToggle();
     void everyToggleSendsWhatItShows_data();
     void everyToggleSendsWhatItShows();
+    void panelsFollowTheLocoState_data();
+    void panelsFollowTheLocoState();
     void refusedNumbersSendNothing_data();
     void refusedNumbersSendNothing();
     void speedStepsOnLeavingTheLocoNumber_data();
@@ -121,12 +148,14 @@ private slots:
     void splashAndAboutBox();
     void optionsAskForANewCheck();
     void helpWithoutManual();
+    void helpOpensTheManual_data();
     void helpOpensTheManual();
     void otherWindowsGetTheControllerNumber();
     void enterAndMnemonicsStartTheCheck();
     void keysInTheControlFrame_data();
     void keysInTheControlFrame();
     void everyInputHasAnAccessibleName();
+    void toolBarReachedByKeyboard();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -167,6 +196,8 @@ kzVelantor &TestKzVelantor::window()
             return int(QDialog::Rejected);
         });
         m_window->setDocumentOpener([](const QUrl &) { return true; });
+        m_window->setPdfApplicationQuery(
+            [] { return std::optional<QString>(QStringLiteral("betrachter.desktop")); });
         m_window->txtControllerNr()->setText(QStringLiteral("1"));
         m_window->show();
     }
@@ -392,7 +423,7 @@ void TestKzVelantor::checkInSimulationMode()
     QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
 
     // Nothing is sent, the controls still react.
-    w.locoPanel(0)->kzSlider()->setValue(128);
+    w.locoPanel(0)->kzSlider()->setValue(127);
     QCOMPARE(w.locoPanel(0)->lblSliderValue()->text(), QStringLiteral("49 %"));
     w.locoPanel(0)->kzSliderNo()->showPopup();
     QCOMPARE(w.locoPanel(0)->kzSliderNo()->count(), 0);
@@ -413,9 +444,10 @@ void TestKzVelantor::sliderSendsSpeed_data()
     QTest::addColumn<int>("speed");
     QTest::addColumn<QString>("label");
     QTest::addColumn<bool>("changeable");
-    QTest::newRow("128") << 128 << 127 << "49 %" << false;
-    QTest::newRow("254") << 254 << 1 << "0 %" << false;
-    QTest::newRow("0") << 0 << 255 << "100 %" << false;
+    // The value is the speed: 0 at the bottom, 255 at the top.
+    QTest::newRow("127") << 127 << 127 << "49 %" << false;
+    QTest::newRow("1") << 1 << 1 << "0 %" << false;
+    QTest::newRow("255") << 255 << 255 << "100 %" << false;
 }
 
 void TestKzVelantor::sliderSendsSpeed()
@@ -436,9 +468,13 @@ void TestKzVelantor::sliderSendsSpeed()
     QCOMPARE(panel->kzDirection()->isEnabled(), changeable);
     QCOMPARE(panel->kzSliderNo()->isEnabled(), changeable);
     QCOMPARE(m_rig->station.state().drives.value(300).speed, quint8(speed));
+    // A screen reader announces the speed.
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(panel->kzSlider());
+    QVERIFY(accessible && accessible->valueInterface());
+    QCOMPARE(accessible->valueInterface()->currentValue().toInt(), speed);
 
     // Back at the stop position the loco and direction can change again.
-    panel->kzSlider()->triggerAction(QAbstractSlider::SliderToMaximum);
+    panel->kzSlider()->triggerAction(QAbstractSlider::SliderToMinimum);
     QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 0, 44, 1)});
     QVERIFY(panel->kzDirection()->isEnabled());
     QVERIFY(panel->kzSliderNo()->isEnabled());
@@ -449,7 +485,7 @@ void TestKzVelantor::dragSendsOnlyWhereTheKnobIsLetGo()
     kzVelantor &w = checkedWindow();
     QSlider *slider = w.locoPanel(0)->kzSlider();
     slider->setSliderDown(true);
-    for (int position : {250, 200, 150, 100})
+    for (int position : {5, 55, 105, 155})
         slider->setSliderPosition(position);
     QVERIFY(m_rig->takeRequests().isEmpty());
     slider->setSliderDown(false);
@@ -459,6 +495,48 @@ void TestKzVelantor::dragSendsOnlyWhereTheKnobIsLetGo()
     slider->setFocus();
     QTest::keyClick(slider, Qt::Key_Up);
     QCOMPARE(m_rig->takeRequests(), Requests{frame(1, Command::SetSpeed, 156, 1, 0)});
+}
+
+void TestKzVelantor::sliderKeys_data()
+{
+    QTest::addColumn<int>("key"); // 0: the wheel turned up one notch
+    QTest::addColumn<int>("speed"); // sent and shown; -1: nothing is sent
+    QTest::newRow("Home stops") << int(Qt::Key_Home) << 0;
+    QTest::newRow("End does nothing") << int(Qt::Key_End) << -1;
+    QTest::newRow("Up") << int(Qt::Key_Up) << 101;
+    QTest::newRow("Down") << int(Qt::Key_Down) << 99;
+    QTest::newRow("Page up") << int(Qt::Key_PageUp) << 116;
+    QTest::newRow("Page down") << int(Qt::Key_PageDown) << 84;
+    QTest::newRow("wheel up") << 0 << 103;
+}
+
+void TestKzVelantor::sliderKeys()
+{
+    QFETCH(int, key);
+    QFETCH(int, speed);
+    kzVelantor &w = checkedWindow();
+    QSlider *slider = w.locoPanel(0)->kzSlider();
+    slider->setValue(100);
+    m_rig->takeRequests();
+
+    if (key) {
+        QTest::keyClick(slider, Qt::Key(key));
+    } else {
+        const QPointF centre = QRectF(slider->rect()).center();
+        QWheelEvent wheel(centre, slider->mapToGlobal(centre), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(slider, &wheel);
+    }
+
+    if (speed < 0) {
+        QVERIFY(m_rig->takeRequests().isEmpty());
+        QCOMPARE(slider->value(), 100);
+    } else {
+        QCOMPARE(m_rig->takeRequests(),
+                 Requests{frame(1, Command::SetSpeed, quint8(speed), 1, 0)});
+        QCOMPARE(slider->value(), speed);
+        QCOMPARE(w.locoPanel(0)->lblSliderValue()->text(), percentText(speed));
+    }
 }
 
 void TestKzVelantor::panelStopSendsOneCommand()
@@ -480,7 +558,7 @@ void TestKzVelantor::panelStopSendsOneCommand()
 void TestKzVelantor::globalStopSendsOneCommand()
 {
     kzVelantor &w = checkedWindow();
-    const int values[] = {0, 100, 200, 255};
+    const int values[] = {255, 155, 55, 0};
     for (int i = 0; i < 4; ++i)
         w.locoPanel(i)->kzSlider()->setValue(values[i]);
     m_rig->takeRequests();
@@ -502,8 +580,16 @@ void TestKzVelantor::lightAndFunctionKeys()
     LocoPanel *panel = w.locoPanel(0);
     const QColor face = buttonColour(panel->chkLight());
 
-    panel->tlbFunctionKeys()->button(QStringLiteral("F12"))->click();
-    panel->tlbFunctionKeys()->button(QStringLiteral("F12"))->click();
+    QToolButton *f12 = panel->tlbFunctionKeys()->button(QStringLiteral("F12"));
+    const QColor keyFace = buttonColour(f12);
+    f12->click();
+    // On shows a colour of its own, readable against the key's text.
+    QCOMPARE(buttonColour(f12), FunctionOnColour);
+    QVERIFY(buttonColour(f12) != QColor(255, 255, 0));
+    QVERIFY2(contrastRatio(f12->palette().color(QPalette::ButtonText), buttonColour(f12)) >= 4.5,
+             "WCAG AA");
+    f12->click();
+    QCOMPARE(buttonColour(f12), keyFace);
     QCOMPARE(m_rig->takeRequests(), (Requests{frame(1, Command::FunctionOn, 12, 1, 0),
                                               frame(1, Command::FunctionOff, 12, 1, 0)}));
 
@@ -579,6 +665,47 @@ void TestKzVelantor::everyToggleSendsWhatItShows()
     press(button, accessible);
     QCOMPARE(button->isChecked(), pressedAtStart);
     QCOMPARE(m_rig->takeRequests(), Requests{second});
+}
+
+// A loco driven by another source: the panel that shows it follows and
+// sends nothing itself.
+void TestKzVelantor::panelsFollowTheLocoState_data()
+{
+    QTest::addColumn<DriveIntent>("intent");
+    QTest::addColumn<int>("slider");
+    QTest::addColumn<bool>("forward");
+    QTest::addColumn<bool>("light");
+    QTest::addColumn<bool>("f5");
+    QTest::newRow("speed") << DriveIntent::speed(2, 100) << 100 << true << false << false;
+    QTest::newRow("direction") << DriveIntent::direction(2, false) << SliderStop << false << false
+                               << false;
+    QTest::newRow("light") << DriveIntent::function(2, 0, true) << SliderStop << true << true
+                           << false;
+    QTest::newRow("F5") << DriveIntent::function(2, 5, true) << SliderStop << true << false << true;
+    QTest::newRow("a loco no panel shows")
+        << DriveIntent::speed(7, 100) << SliderStop << true << false << false;
+}
+
+void TestKzVelantor::panelsFollowTheLocoState()
+{
+    QFETCH(DriveIntent, intent);
+    QFETCH(int, slider);
+    QFETCH(bool, forward);
+    QFETCH(bool, light);
+    QFETCH(bool, f5);
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(1);
+    QCOMPARE(panel->kzSliderNo()->currentText(), QStringLiteral("2"));
+
+    QVERIFY(w.driver().submit(intent.from(DriveSource::Remote)).done());
+
+    QCOMPARE(m_rig->takeRequests().size(), 1);
+    QCOMPARE(panel->kzSlider()->value(), slider);
+    QCOMPARE(panel->kzDirection()->isChecked(), forward);
+    QCOMPARE(panel->chkLight()->isChecked(), light);
+    QCOMPARE(panel->tlbFunctionKeys()->button(QStringLiteral("F5"))->isChecked(), f5);
+    QVERIFY(!w.suppressSpeedCommand());
+    QCOMPARE(m_rig->boxes.count(), 0);
 }
 
 void TestKzVelantor::refusedNumbersSendNothing_data()
@@ -720,6 +847,7 @@ void TestKzVelantor::accessoryPorts_data()
     QTest::newRow("300 Port 4 ON") << "300" << 3 << true << 25 << 44 << 1;
     QTest::newRow("511 Port 1 OFF") << "511" << 0 << false << 26 << 255 << 1;
     QTest::newRow("1 Port 3 OFF") << "1" << 2 << false << 26 << 1 << 0;
+    QTest::newRow("comma 299,5 is sent as 300") << "299,5" << 3 << true << 25 << 44 << 1;
 }
 
 void TestKzVelantor::accessoryPorts()
@@ -802,20 +930,29 @@ void TestKzVelantor::trackPowerWithoutReplySwitchesNothing()
 void TestKzVelantor::closingAsksAboutTrackPower_data()
 {
     QTest::addColumn<bool>("answerYes");
-    QTest::newRow("Yes switches off") << true;
-    QTest::newRow("No leaves it on") << false;
+    QTest::addColumn<bool>("byKey"); // Ctrl+Q instead of the close
+    QTest::newRow("Yes switches off") << true << false;
+    QTest::newRow("No leaves it on") << false << false;
+    QTest::newRow("Ctrl+Q closes the same way") << true << true;
 }
 
 void TestKzVelantor::closingAsksAboutTrackPower()
 {
     QFETCH(bool, answerYes);
+    QFETCH(bool, byKey);
     m_rig->station.setTrackOutput(TrackOutput::PowerOn);
     kzVelantor &w = checkedWindow();
     w.locoPanel(2)->kzSliderNo()->setEditText(QStringLiteral("300"));
     w.accessoryPanel(1)->kzAccessory()->setText(QStringLiteral("77"));
     m_rig->boxes.script({answerYes ? BoxAnswer::Yes : BoxAnswer::No});
 
-    closeWindow();
+    if (byKey) {
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_Q, Qt::ControlModifier);
+    } else {
+        closeWindow();
+    }
 
     QCOMPARE(m_rig->boxes.count(), 1);
     const MessageBoxRequest &box = m_rig->boxes.last();
@@ -965,8 +1102,37 @@ void TestKzVelantor::helpWithoutManual()
     QVERIFY(m_rig->boxes.last().text.startsWith(QLatin1String("Handbuch nicht vorhanden.\r\n")));
 }
 
+void TestKzVelantor::helpOpensTheManual_data()
+{
+    QTest::addColumn<bool>("byKey"); // F1 instead of the tool bar button
+    QTest::addColumn<bool>("asked"); // whether the desktop could be asked
+    QTest::addColumn<QString>("application"); // its PDF application
+    QTest::addColumn<bool>("openerWorks");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("warning"); // %1: the manual's path; empty: no box
+    const QString where = QStringLiteral("\r\n\r\nSie finden das Handbuch hier:\r\n%1");
+    QTest::newRow("tool bar") << false << true << "betrachter.desktop" << true << true << QString();
+    QTest::newRow("F1") << true << true << "betrachter.desktop" << true << true << QString();
+    QTest::newRow("no PDF application")
+        << false << true << "" << true << false
+        << QStringLiteral("Das Handbuch kann nicht angezeigt werden: Auf diesem Rechner ist kein "
+                          "Programm für PDF-Dateien eingerichtet.")
+               + where;
+    QTest::newRow("opener fails") << true << true << "betrachter.desktop" << false << true
+                                  << QStringLiteral("Das Handbuch konnte nicht geöffnet werden.")
+                                         + where;
+    QTest::newRow("desktop not asked: the opener decides")
+        << false << false << "" << true << true << QString();
+}
+
 void TestKzVelantor::helpOpensTheManual()
 {
+    QFETCH(bool, byKey);
+    QFETCH(bool, asked);
+    QFETCH(QString, application);
+    QFETCH(bool, openerWorks);
+    QFETCH(bool, opens);
+    QFETCH(QString, warning);
     QTemporaryDir dir;
     QFile manual(dir.filePath(QStringLiteral("Handbuch_Velantor.pdf")));
     QVERIFY(manual.open(QIODevice::WriteOnly));
@@ -976,13 +1142,29 @@ void TestKzVelantor::helpOpensTheManual()
     QList<QUrl> opened;
     w.setDocumentOpener([&](const QUrl &url) {
         opened.append(url);
-        return true;
+        return openerWorks;
+    });
+    w.setPdfApplicationQuery([=] {
+        return asked ? std::optional<QString>(application) : std::nullopt;
     });
 
-    w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
+    if (byKey) {
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_F1);
+    } else {
+        w.toolBarAction(QStringLiteral("btnHelp"))->trigger();
+    }
 
-    QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(manual.fileName())});
-    QCOMPARE(m_rig->boxes.count(), 0);
+    QCOMPARE(opened, opens ? QList<QUrl>{QUrl::fromLocalFile(manual.fileName())} : QList<QUrl>{});
+    if (warning.isEmpty()) {
+        QCOMPARE(m_rig->boxes.count(), 0);
+        return;
+    }
+    QCOMPARE(m_rig->boxes.count(), 1);
+    QCOMPARE(m_rig->boxes.last().icon, BoxIcon::Warning);
+    QCOMPARE(m_rig->boxes.last().caption, Program::Title);
+    QCOMPARE(m_rig->boxes.last().text, errorBoxText(warning.arg(manual.fileName())));
 }
 
 void TestKzVelantor::otherWindowsGetTheControllerNumber()
@@ -1096,6 +1278,37 @@ void TestKzVelantor::everyInputHasAnAccessibleName()
     QCOMPARE(w.toolBarAction(QStringLiteral("btnInfo"))->toolTip(),
              QStringLiteral("Programmversion und Copyright anzeigen \t"));
     QCOMPARE(w.btnGlobalStop()->toolTip(), QStringLiteral("Alle Loks anhalten (Taste Esc)"));
+}
+
+// Tab walks through the tool bar buttons as through any other button, and
+// the tool-tips name the keys.
+void TestKzVelantor::toolBarReachedByKeyboard()
+{
+    kzVelantor &w = window();
+    QApplication::setActiveWindow(&w);
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QList<QWidget *> buttons;
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnClose"})
+        buttons.append(w.Toolbar1()->widgetForAction(w.toolBarAction(QLatin1String(key))));
+    buttons.append(w.txtControllerNr());
+
+    buttons.first()->setFocus(Qt::TabFocusReason);
+    QCOMPARE(QApplication::focusWidget(), buttons.first());
+    for (int i = 1; i < buttons.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), buttons.at(i));
+    }
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnHelp"))->toolTip(),
+             QStringLiteral("Handbuch aufrufen (F1)"));
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnClose"))->toolTip(),
+             QStringLiteral("Velantor verlassen (Strg+Q)"));
+    QCOMPARE(w.toolBarAction(QStringLiteral("btnOptions"))->toolTip(),
+             QStringLiteral("Einstellungen aufrufen"));
+
+    // Space on a focused tool bar button presses it.
+    buttons.at(2)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(buttons.at(2), Qt::Key_Space);
+    QCOMPARE(m_dialogTypes, QStringList{QStringLiteral("kzInfo")});
 }
 
 KZ_TEST_MAIN(TestKzVelantor)

@@ -5,9 +5,9 @@
 
 #include <QList>
 
-// A port whose replies a test scripts exactly: for every request written,
-// the next response's pieces arrive at the given offsets on the program
-// clock (a ManualClock).
+// A port whose replies a test or a fuzzer scripts exactly: for every request
+// written, the next response's pieces arrive at the given offsets on the
+// program clock (a ManualClock), in the order of their arrival times.
 class ScriptedPort final : public ControllerPort
 {
 public:
@@ -20,6 +20,7 @@ public:
 
     QList<Response> responses;   // one per write, taken in order
     QList<QByteArray> writes;    // every frame written
+    QByteArray arrived;          // every byte that arrived, in order
     bool openResult = true;
     PortError openFailure;
     bool failWrites = false;
@@ -56,7 +57,7 @@ public:
         const qint64 now = programClock().nowMs();
         if (!responses.isEmpty()) {
             for (const Piece &piece : responses.takeFirst())
-                m_pending.append({now + piece.afterMs, piece.bytes});
+                schedule({now + piece.afterMs, piece.bytes});
         }
         return true;
     }
@@ -67,22 +68,19 @@ public:
         const_cast<ScriptedPort *>(this)->deliverDue();
         return m_input.size();
     }
+    // Like a serial line: waits until bytes arrive or the time is up; a piece
+    // without bytes wakes nobody.
     bool waitForReadyRead(int ms) override
     {
         auto &clock = static_cast<ManualClock &>(programClock());
-        const qint64 limit = clock.nowMs() + ms;
-        qint64 next = -1;
-        for (const Piece &piece : m_pending) {
-            if (piece.afterMs <= limit && (next < 0 || piece.afterMs < next))
-                next = piece.afterMs;
+        const qint64 limit = clock.nowMs() + qMax(0, ms);
+        while (!m_pending.isEmpty() && m_pending.first().afterMs <= limit) {
+            clock.advanceTo(m_pending.first().afterMs);
+            if (deliverDue())
+                return true;
         }
-        if (next < 0) {
-            clock.advanceTo(limit);
-            return false;
-        }
-        clock.advanceTo(next);
-        deliverDue();
-        return true;
+        clock.advanceTo(limit);
+        return false;
     }
     QByteArray readAll() override
     {
@@ -91,19 +89,29 @@ public:
     }
 
 private:
-    // Pieces whose time has come move to the input buffer (afterMs holds the
-    // absolute due time once scheduled).
-    void deliverDue()
+    // Pending pieces stay ordered by due time (afterMs holds the absolute
+    // time once scheduled); pieces due at the same time keep their order.
+    void schedule(const Piece &piece)
+    {
+        qsizetype i = m_pending.size();
+        while (i > 0 && m_pending[i - 1].afterMs > piece.afterMs)
+            --i;
+        m_pending.insert(i, piece);
+    }
+
+    // Moves the pieces whose time has come to the input; whether any bytes
+    // came.
+    bool deliverDue()
     {
         const qint64 now = programClock().nowMs();
-        for (qsizetype i = 0; i < m_pending.size();) {
-            if (m_pending[i].afterMs <= now) {
-                m_input.append(m_pending[i].bytes);
-                m_pending.removeAt(i);
-            } else {
-                ++i;
-            }
+        bool any = false;
+        while (!m_pending.isEmpty() && m_pending.first().afterMs <= now) {
+            const Piece piece = m_pending.takeFirst();
+            m_input += piece.bytes;
+            arrived += piece.bytes;
+            any = any || !piece.bytes.isEmpty();
         }
+        return any;
     }
 
     QList<Piece> m_pending;

@@ -12,6 +12,8 @@ using Responses = QList<ScriptedPort::Response>;
 Q_DECLARE_METATYPE(ScriptedPort::Response)
 Q_DECLARE_METATYPE(Responses)
 Q_DECLARE_METATYPE(CommandBuffer)
+Q_DECLARE_METATYPE(ExchangeFailure)
+Q_DECLARE_METATYPE(ExchangePolicy)
 
 namespace {
 
@@ -134,6 +136,69 @@ private Q_SLOTS:
             QCOMPARE(box.icon, BoxIcon::Warning);
             QCOMPARE(box.caption, Program::Title);
         }
+    }
+
+    // The result names why no reply came, and never hands the request back
+    // as a reply.
+    void failureKinds_data()
+    {
+        QTest::addColumn<Responses>("responses");
+        QTest::addColumn<QString>("portName");
+        QTest::addColumn<bool>("failWrites");
+        QTest::addColumn<ExchangeFailure>("failure");
+        QTest::addColumn<ExchangePolicy>("policy");
+        QTest::addColumn<int>("boxes");
+
+        const ExchangePolicy quiet = Exchange::Quiet;
+        const ExchangePolicy background = Exchange::Background;
+
+        const QString com = QStringLiteral("COM1");
+        QTest::newRow("valid reply")
+            << Responses{at(1, "011b05000718")} << com << false << ExchangeFailure::None << quiet
+            << 0;
+        QTest::newRow("refusal")
+            << Responses{at(1, "01ff000000fe"), at(1, "01ff000000fe")} << com << false
+            << ExchangeFailure::Refused << quiet << 0;
+        QTest::newRow("refusal with a wrong checksum")
+            << Responses{at(1, "01ff000000ff"), at(1, "01ff000000ff")} << com << false
+            << ExchangeFailure::NoReply << quiet << 0;
+        QTest::newRow("wrong checksum")
+            << Responses{at(1, "011b05000719"), at(1, "011b05000719")} << com << false
+            << ExchangeFailure::NoReply << quiet << 0;
+        QTest::newRow("refusal, then silence")
+            << Responses{at(1, "01ff000000fe")} << com << false << ExchangeFailure::NoReply
+            << quiet << 0;
+        QTest::newRow("silence")
+            << Responses{} << com << false << ExchangeFailure::NoReply << quiet << 0;
+        QTest::newRow("write fails")
+            << Responses{} << com << true << ExchangeFailure::PortError << quiet << 0;
+        // The programmer's steps keep the access box; a remote source gets none.
+        QTest::newRow("write fails, background")
+            << Responses{} << com << true << ExchangeFailure::PortError << background << 3;
+        QTest::newRow("simulation")
+            << Responses{} << QStringLiteral("NUL") << false << ExchangeFailure::Simulation
+            << quiet << 0;
+    }
+    void failureKinds()
+    {
+        QFETCH(Responses, responses);
+        QFETCH(QString, portName);
+        QFETCH(bool, failWrites);
+        QFETCH(ExchangeFailure, failure);
+        QFETCH(ExchangePolicy, policy);
+        QFETCH(int, boxes);
+
+        RecordingMessageBoxes recorder;
+        m_port.responses = responses;
+        m_port.failWrites = failWrites;
+        setCurrentPortName(portName);
+        const CommandBuffer fn{1, 27, 7, 5, 0};
+        const ExchangeResult result = RunExchange(fn, policy);
+        QCOMPARE(result.failure, failure);
+        QCOMPARE(recorder.count(), boxes);
+        QCOMPARE(result.answered(), failure == ExchangeFailure::None);
+        if (result.reply)
+            QCOMPARE(*result.reply, fn);
     }
 
     // A reply that comes after its exchange has given up must never be taken

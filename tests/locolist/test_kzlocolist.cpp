@@ -170,6 +170,7 @@ private slots:
     void listSortedAndShown();
     void toolBarEnablingRules();
     void toolBarButtons();
+    void addLoco_data();
     void addLoco();
     void addLocoCancelled();
     void deleteLoco_data();
@@ -408,12 +409,24 @@ void TestKzLocoList::toolBarButtons()
                                 "Lok auf 28 FS einstellen", "Lok auf 126 FS einstellen"}));
 }
 
+void TestKzLocoList::addLoco_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("number");
+    QTest::newRow("5") << "5" << 5;
+    QTest::newRow("4,5 half to even") << "4,5" << 4;
+    QTest::newRow("5.5 half to even") << "5.5" << 6;
+    QTest::newRow("4,7 rounded") << "4,7" << 5;
+}
+
 void TestKzLocoList::addLoco()
 {
+    QFETCH(QString, typed);
+    QFETCH(int, number);
     WindowRig w({{12, 2}});
     w.open();
     w.tree()->setCurrentItem(w.tree()->topLevelItem(0));
-    QTimer::singleShot(0, [] {
+    QTimer::singleShot(0, [typed] {
         auto *dialog = qobject_cast<sysInput *>(QApplication::activeModalWidget());
         QVERIFY(dialog);
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Lok-Nummer"));
@@ -421,20 +434,20 @@ void TestKzLocoList::addLoco()
                  QStringLiteral("Welche Lok-Nummer soll angelegt werden ?"));
         QCOMPARE(dialog->entry()->maxLength(), 5);
         QCOMPARE(dialog->entry()->text(), QString());
-        dialog->entry()->setText(QStringLiteral("5"));
+        dialog->entry()->setText(typed);
         dialog->okButton()->click();
     });
     w.tool(QStringLiteral("btnAdd"))->trigger();
 
     const QList<CommandBuffer> requests = w.rig.takeRequests();
-    QCOMPARE(requests.first(), (CommandBuffer{1, Command::WriteLocoEntry, 2, 5, 0}));
+    QCOMPARE(requests.first(), (CommandBuffer{1, Command::WriteLocoEntry, 2, quint8(number), 0}));
     QCOMPARE(requests.at(1), (CommandBuffer{1, Command::ReadLocoEntry, 255, 0, 0}));
-    QCOMPARE(w.treeTexts().first(), QStringLiteral("5"));
+    QCOMPARE(w.treeTexts().first(), QString::number(number));
     QVERIFY(w.tool(QStringLiteral("btnActivateConfig"))->isEnabled());
     QVERIFY(!w.tool(QStringLiteral("btnDelete"))->isEnabled());
     QVERIFY(w.tree()->selectedItems().isEmpty());
 
-    // A click on the child node "28 Fahrstufen" selects loco 5 again.
+    // A click on the child node "28 Fahrstufen" selects the new loco again.
     QTreeWidgetItem *steps = w.tree()->topLevelItem(0)->child(0);
     QCOMPARE(steps->text(0), QStringLiteral("28 Fahrstufen"));
     w.tree()->setCurrentItem(steps);
@@ -646,6 +659,16 @@ void TestKzLocoList::operationFrames_data()
         << CommandBuffer{1, Command::WriteRegister, 255, 8, 0}
         << "Möchten Sie das Register 8 auf den Wert 255 setzen ?"
         << "Der Wert wurde erfolgreich gesetzt";
+    // Fields are sent as the rule check read them: comma or point, halves to
+    // the even number; the question shows them as typed.
+    QTest::newRow("CV 28,5 value 5,5 write is CV 28 value 6")
+        << 0 << 1 << QStringList{"28,5", "0", "5,5"} << CommandBuffer{1, Command::WriteCV, 6, 28, 0}
+        << "Möchten Sie die CV 28,5 auf den Wert 5,5 setzen ?" << "Der Wert wurde erfolgreich gesetzt";
+    QTest::newRow("register 7,6 value 2.5 write is register 8 value 2")
+        << 2 << 1 << QStringList{"7,6", "0", "2.5"}
+        << CommandBuffer{1, Command::WriteRegister, 2, 8, 0}
+        << "Möchten Sie das Register 7,6 auf den Wert 2.5 setzen ?"
+        << "Der Wert wurde erfolgreich gesetzt";
 }
 
 void TestKzLocoList::operationFrames()
@@ -754,6 +777,9 @@ void TestKzLocoList::validationStopsOperations_data()
         << "Die CV-Adresse muß eingegeben werden." << true;
     QTest::newRow("bit value 2, Enter on Wert setzen")
         << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString() << true;
+    QTest::newRow("value nan is no number")
+        << 0 << QStringList{"1", "0", "nan"} << "3" << "cmdOperation1"
+        << "Der CV-Wert muß numerisch sein." << false;
 }
 
 void TestKzLocoList::validationStopsOperations()

@@ -56,8 +56,7 @@ void TestLocoConfig::walkSortsByNumber()
 {
     StationRig rig(4);
     rig.station.setLocos({{12, 0x82}, {3, 0x01}, {7, 0x03}, {7000, 0x02}, {5, 0x02}});
-    CommandBuffer buffer;
-    const LocoConfig::ReadResult result = LocoConfig::readLocoList(buffer, 4);
+    const LocoConfig::ReadResult result = LocoConfig::readLocoList(4);
     QVERIFY(result.complete);
     QCOMPARE(numbers(result.locos), (QList<int>{3, 5, 7, 12, 7000}));
     QCOMPARE(result.locos.first().Key, QStringLiteral("L00003"));
@@ -72,8 +71,7 @@ void TestLocoConfig::walkSortsByNumber()
 void TestLocoConfig::emptyList()
 {
     StationRig rig;
-    CommandBuffer buffer;
-    const LocoConfig::ReadResult result = LocoConfig::readLocoList(buffer, 1);
+    const LocoConfig::ReadResult result = LocoConfig::readLocoList(1);
     QVERIFY(result.complete);
     QVERIFY(result.locos.isEmpty());
     QCOMPARE(rig.takeRequests().size(), 1);
@@ -95,7 +93,6 @@ void TestLocoConfig::walkEndsAtFirstUnansweredExchange()
 
     StationRig rig;
     rig.station.setLocos({{12, 2}, {3, 2}, {7, 2}});
-    CommandBuffer buffer;
     // Let the station answer a number of requests, then fall silent. A
     // request is logged once its reply is decided, so a fault added then
     // hits the next one.
@@ -106,7 +103,7 @@ void TestLocoConfig::walkEndsAtFirstUnansweredExchange()
         if (entry.direction == LogEntry::Received && entry.frame && ++seen == answered)
             rig.station.addFault(Fault::noReply(Fault::Always));
     });
-    const LocoConfig::ReadResult result = LocoConfig::readLocoList(buffer, 1);
+    const LocoConfig::ReadResult result = LocoConfig::readLocoList(1);
     QVERIFY(!result.complete);
     QCOMPARE(numbers(result.locos), kept);
     // Two attempts of the unanswered request, one box; no request after it.
@@ -186,8 +183,7 @@ void TestLocoConfig::writeFrames()
     QFETCH(CommandBuffer, frame);
 
     StationRig rig;
-    CommandBuffer buffer;
-    QCOMPARE(LocoConfig::writeLocoEntry(buffer, 1, number, quint8(flags)), sent);
+    QCOMPARE(LocoConfig::writeLocoEntry(1, number, quint8(flags)), sent);
     const QList<CommandBuffer> requests = rig.takeRequests();
     if (sent)
         QCOMPARE(requests, QList<CommandBuffer>{frame});
@@ -198,14 +194,13 @@ void TestLocoConfig::writeFrames()
 void TestLocoConfig::restartFrame()
 {
     StationRig rig;
-    CommandBuffer buffer;
-    QVERIFY(LocoConfig::restartController(buffer, 1));
+    QVERIFY(LocoConfig::restartController(1));
     QCOMPARE(rig.takeRequests(),
              QList<CommandBuffer>{(CommandBuffer{1, Command::SetParameter, 0, 3, 0})});
     QCOMPARE(rig.station.state().restarts, 1);
 
     rig.station.addFault(Fault::noReply(Fault::Always));
-    QVERIFY(!LocoConfig::restartController(buffer, 1));
+    QVERIFY(!LocoConfig::restartController(1));
 }
 
 void TestLocoConfig::toolBarKeys_data()

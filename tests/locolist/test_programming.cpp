@@ -591,6 +591,8 @@ void TestProgramming::spinSteps_data()
     QTest::newRow("3,7 rounded down") << "3,7" << false << 4 << "2";
     QTest::newRow("-3,7 made positive") << "-3,7" << true << 4 << "5";
     QTest::newRow("too long for the field") << "999" << true << 3 << "999";
+    QTest::newRow("1.000 is one, not a thousand") << "1.000" << true << 5 << "2";
+    QTest::newRow("nan is no number") << "nan" << true << 3 << "1";
 }
 
 void TestProgramming::spinSteps()
