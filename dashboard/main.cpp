@@ -1,14 +1,13 @@
 #include "dashboard/kzvelantor.h"
 
-#include "common/program.h"
+#include "common/application.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(Program::ProductName);
-    QApplication::setApplicationDisplayName(Program::Title);
+    setUpApplicationIdentity();
 
     kzVelantor window;
     window.startUp();

@@ -1,29 +1,86 @@
 #include "link/serialport.h"
 
+#include "common/program.h"
 #include "link/linklog.h"
 
+#include <QDir>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// Group that owns the device file, usually "dialout".
-QString owningGroup(const QString &devicePath)
+bool isShellWord(const QString &name)
 {
-    struct stat info {};
-    if (::stat(QFile::encodeName(devicePath).constData(), &info) != 0)
-        return QStringLiteral("dialout");
-    if (const group *entry = ::getgrgid(info.st_gid))
-        return QString::fromLocal8Bit(entry->gr_name);
-    return QString::number(info.st_gid);
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != u'.' && c != u'_' && c != u'-')
+            return false;
+    }
+    return true;
 }
 
-bool userMayOpen(const QString &devicePath)
+// The login name as it can be typed into a shell. The error box takes a "$"
+// for a line break, so "$USER" cannot be written; a name that is no plain
+// word is left to the shell to find.
+QString loginNameForShell()
 {
-    return ::access(QFile::encodeName(devicePath).constData(), R_OK | W_OK) == 0;
+    QString name;
+    if (const passwd *entry = ::getpwuid(::geteuid()))
+        name = QString::fromLocal8Bit(entry->pw_name);
+    return isShellWord(name) ? name : QStringLiteral("`whoami`");
+}
+
+// The user is listed as a member of the group gid, but this process, started before
+// the user was added, does not have it.
+bool groupPendingForThisLogin(gid_t gid)
+{
+    const int count = ::getgroups(0, nullptr);
+    if (count >= 0) {
+        std::vector<gid_t> current(size_t(count) + 1);
+        const int got = ::getgroups(count, current.data());
+        for (int i = 0; i < got; ++i) {
+            if (current[size_t(i)] == gid)
+                return false;
+        }
+    }
+    if (::getegid() == gid)
+        return false;
+    const passwd *user = ::getpwuid(::geteuid());
+    if (!user)
+        return false;
+    const QByteArray name(user->pw_name);
+    const gid_t base = user->pw_gid;
+    std::vector<gid_t> groups(64);
+    int listed = int(groups.size());
+    if (::getgrouplist(name.constData(), base, groups.data(), &listed) < 0) {
+        groups.resize(size_t(listed));
+        if (::getgrouplist(name.constData(), base, groups.data(), &listed) < 0)
+            return false;
+    }
+    groups.resize(size_t(listed));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// ModemManager opens every new ttyACM device for a while to look for a modem.
+bool isModemManagerRunning()
+{
+    const QDir proc(QStringLiteral("/proc"));
+    const QStringList entries = proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        if (!entry.front().isDigit())
+            continue;
+        QFile comm(proc.filePath(entry + QStringLiteral("/comm")));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "ModemManager")
+            return true;
+    }
+    return false;
 }
 
 // Counts the nesting of our own calls into QSerialPort, so that an error
@@ -48,24 +105,80 @@ SerialControllerPort::SerialControllerPort(QObject *parent)
 
 SerialControllerPort::~SerialControllerPort() = default;
 
+DeviceAccess DeviceAccess::of(const QString &devicePath)
+{
+    DeviceAccess access;
+    const QByteArray path = QFile::encodeName(devicePath);
+    struct stat info {};
+    access.exists = ::stat(path.constData(), &info) == 0;
+    access.userMayOpen = ::access(path.constData(), R_OK | W_OK) == 0;
+    if (access.exists) {
+        const struct group *entry = ::getgrgid(info.st_gid);
+        access.group = entry ? QString::fromLocal8Bit(entry->gr_name) : QString::number(info.st_gid);
+        access.groupMayReadWrite = info.st_gid != 0 && (info.st_mode & S_IRGRP)
+                                   && (info.st_mode & S_IWGRP) && isShellWord(access.group);
+        access.groupPending = access.groupMayReadWrite && groupPendingForThisLogin(info.st_gid);
+    }
+    access.loginName = loginNameForShell();
+    access.modemManagerRunning = isModemManagerRunning();
+    return access;
+}
+
 PortError SerialControllerPort::openError(QSerialPort::SerialPortError error,
                                           const QString &devicePath)
+{
+    return openError(error, devicePath, DeviceAccess::of(devicePath));
+}
+
+PortError SerialControllerPort::openError(QSerialPort::SerialPortError error,
+                                          const QString &devicePath, const DeviceAccess &access)
 {
     using namespace PortErrorNumber;
     switch (error) {
     case QSerialPort::DeviceNotFoundError:
         return {NoSuchPort, QStringLiteral("Schnittstelle nicht verfügbar")};
-    case QSerialPort::PermissionError:
-        if (QFileInfo::exists(devicePath) && !userMayOpen(devicePath)) {
-            const QString group = owningGroup(devicePath);
+    case QSerialPort::PermissionError: {
+        if (access.exists && !access.userMayOpen) {
+            const QString denied = QStringLiteral("Keine Berechtigung für %1. ").arg(devicePath);
+            // A group is named only when joining it lets the user in; root's
+            // group never is.
+            if (!access.groupMayReadWrite) {
+                return {PermissionDenied,
+                        denied
+                            + QStringLiteral("Nur der Administrator darf dieses Gerät öffnen. "
+                                             "Bitten Sie ihn um Zugriff, oder richten Sie eine "
+                                             "udev-Regel ein, wie sie das Handbuch im Abschnitt "
+                                             "\"%1\" zeigt.")
+                                  .arg(RootOnlySection)};
+            }
+            if (access.groupPending) {
+                return {PermissionDenied,
+                        denied
+                            + QStringLiteral("Ihr Benutzer ist Mitglied der Gruppe \"%1\", doch "
+                                             "das gilt erst nach einer neuen Anmeldung. Melden "
+                                             "Sie sich ab und wieder an.")
+                                  .arg(access.group)};
+            }
+            // The command stands on a line of its own, so that the box never
+            // breaks it.
             return {PermissionDenied,
-                    QStringLiteral("Keine Berechtigung für %1. Ihr Benutzer muss Mitglied der "
-                                   "Gruppe \"%2\" sein (sudo usermod -aG %2 $USER, danach neu "
-                                   "anmelden)")
-                        .arg(devicePath, group)};
+                    denied
+                        + QStringLiteral("Ihr Benutzer muss Mitglied der Gruppe \"%1\" sein. "
+                                         "Geben Sie dazu im Terminal ein:")
+                              .arg(access.group)
+                        + CrLf + QStringLiteral("sudo usermod -aG %1 %2").arg(access.group, access.loginName)
+                        + CrLf + QStringLiteral("Melden Sie sich danach ab und wieder an.")};
         }
-        return {PortInUse, QStringLiteral("%1 wird bereits von einem anderen Programm verwendet")
-                               .arg(devicePath)};
+        QString busy = QStringLiteral("%1 wird bereits von einem anderen Programm verwendet").arg(devicePath);
+        if (access.modemManagerRunning) {
+            busy += QStringLiteral(". ModemManager läuft und prüft womöglich gerade, ob hinter "
+                                   "dem Board ein Modem steckt. Warten Sie einige Sekunden und "
+                                   "versuchen Sie es erneut; wie Sie das auf Dauer abstellen, "
+                                   "steht im Handbuch im Abschnitt \"%1\".")
+                        .arg(ModemManagerSection);
+        }
+        return {PortInUse, busy};
+    }
     case QSerialPort::OpenError:
         return {PortInUse, QStringLiteral("%1 ist bereits geöffnet").arg(devicePath)};
     case QSerialPort::UnsupportedOperationError:

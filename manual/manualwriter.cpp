@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QSvgRenderer>
 #include <QTextBlock>
 #include <QTextFrame>
 #include <QTextTable>
@@ -27,6 +28,35 @@ constexpr qreal TopMargin = 20;
 constexpr qreal BottomMargin = 12;
 // Height of the footer band below the text, in layout pixels.
 constexpr qreal FooterHeight = 30;
+
+// The contents' spacing, from the roomiest to the closest: the padding of
+// its cells and the gap above a chapter, in layout pixels. The closest takes
+// about a fifth more lines on a page than the roomiest, more than a short
+// tail of contents that start at the top of a page.
+struct ContentsSpacing
+{
+    qreal cellPadding;
+    qreal chapterGap;
+};
+constexpr ContentsSpacing ContentsSpacings[] = {{2, 8}, {1.5, 6}, {1, 5}, {0.5, 4}, {0, 3}};
+// Fewer lines than this alone on the contents' last page look lost there.
+constexpr int MinContentsTailRows = 6;
+
+// A drawing rendered into the given box, keeping its proportions; a null
+// image when the file is no drawing Qt SVG can read.
+QImage renderDrawing(const QString &path, const QSize &box)
+{
+    QSvgRenderer renderer(path);
+    if (!renderer.isValid() || renderer.defaultSize().isEmpty())
+        return QImage();
+    QImage image(renderer.defaultSize().scaled(box, Qt::KeepAspectRatio),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    return image;
+}
 
 QFont bodyFont(qreal pointSize = 10)
 {
@@ -154,11 +184,15 @@ QImage ManualWriter::loadPicture(const QString &name, const QString &sourceDirec
     for (const QString &path : std::as_const(candidates)) {
         if (!QFileInfo(path).isFile())
             continue;
-        QImageReader reader(path);
-        // Drawings are rasterised sharp enough for print.
-        if (reader.format() == "svg" || path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
-            reader.setScaledSize(QSize(512, 512));
-        QImage image = reader.read();
+        // Drawings are rendered by Qt SVG itself, not through an image
+        // plugin that a machine may lack, and sharp enough for print.
+        if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+            QImage image = renderDrawing(path, QSize(512, 512));
+            if (!image.isNull())
+                return image;
+            continue;
+        }
+        QImage image = QImageReader(path).read();
         if (!image.isNull())
             return image;
     }
@@ -605,9 +639,8 @@ bool ManualWriter::fillContentsPages(qreal pageHeight)
     return changed;
 }
 
-void ManualWriter::layOut(qreal pageWidth, qreal pageHeight)
+void ManualWriter::settlePages(qreal pageHeight)
 {
-    m_document.setPageSize(QSizeF(pageWidth, pageHeight));
     // Each round settles one heading or the page numbers of the contents;
     // a manual has far fewer headings than this bound.
     for (int round = 0; round < 500; ++round) {
@@ -615,6 +648,62 @@ void ManualWriter::layOut(qreal pageWidth, qreal pageHeight)
             continue;
         if (!fillContentsPages(pageHeight))
             break;
+    }
+}
+
+void ManualWriter::setContentsSpacing(qreal cellPadding, qreal chapterGap)
+{
+    QTextTableFormat format = m_contentsTable->format();
+    format.setCellPadding(cellPadding);
+    m_contentsTable->setFormat(format);
+    for (int row = 1; row < m_headings.size(); ++row) {
+        if (m_headings.at(row).level != 1)
+            continue;
+        for (int column = 0; column < 2; ++column) {
+            QTextCursor cursor = m_contentsTable->cellAt(row, column).firstCursorPosition();
+            QTextBlockFormat block = cursor.blockFormat();
+            block.setTopMargin(chapterGap);
+            cursor.setBlockFormat(block);
+        }
+    }
+}
+
+int ManualWriter::contentsTailRows(qreal pageHeight) const
+{
+    const auto pageOfRow = [&](int row) {
+        return pageOf(m_contentsTable->cellAt(row, 0).firstCursorPosition().block(), pageHeight);
+    };
+    const int last = int(m_headings.size()) - 1;
+    const int lastPage = pageOfRow(last);
+    // The empty paragraph that follows every table may reach over the end of
+    // the page by a hair, so that the next chapter starts a page later and
+    // leaves one blank: that counts as one line alone.
+    const QTextBlock after = m_document.findBlock(m_contentsTable->lastPosition() + 1).next();
+    if (after.isValid() && pageOf(after, pageHeight) > lastPage + 1)
+        return 1;
+    if (pageOfRow(0) == lastPage)
+        return 0;
+    int rows = 0;
+    for (int row = last; row >= 0 && pageOfRow(row) == lastPage; --row)
+        ++rows;
+    return rows;
+}
+
+void ManualWriter::layOut(qreal pageWidth, qreal pageHeight)
+{
+    m_document.setPageSize(QSizeF(pageWidth, pageHeight));
+    settlePages(pageHeight);
+    if (m_contentsTable) {
+        // A short tail of the contents on a page of its own: set the
+        // contents closer until it fits with the rest.
+        int tail = contentsTailRows(pageHeight);
+        for (const ContentsSpacing &spacing : ContentsSpacings) {
+            if (tail == 0 || tail >= MinContentsTailRows)
+                break;
+            setContentsSpacing(spacing.cellPadding, spacing.chapterGap);
+            settlePages(pageHeight);
+            tail = contentsTailRows(pageHeight);
+        }
     }
     m_pageCount = m_document.pageCount();
 }

@@ -22,6 +22,8 @@ class QTextTable;
 //   level-2 headings after it are numbered ("3", "3.2") and listed there with
 //   their page;
 // - a heading never stands alone at the bottom of a page;
+// - the contents never leave a few lines alone on a page of their own: they
+//   are set closer until the tail fits with the rest;
 // - a picture is looked up beside the source text and then in the picture
 //   directories, scaled down to fit the page and captioned with its alt
 //   text; a picture that cannot be found is left out, caption and all;
@@ -85,6 +87,10 @@ private:
     void layOut(qreal pageWidth, qreal pageHeight);
     bool keepHeadingsWithText(qreal pageHeight);
     bool fillContentsPages(qreal pageHeight);
+    void settlePages(qreal pageHeight);
+    void setContentsSpacing(qreal cellPadding, qreal chapterGap);
+    // Lines of the contents alone on their last page; 0 when they fit on one.
+    int contentsTailRows(qreal pageHeight) const;
     int pageOf(const QTextBlock &block, qreal pageHeight) const;
     void print(QPagedPaintDevice &device);
     void paintFooter(QPainter &painter, const QRectF &area, int page) const;

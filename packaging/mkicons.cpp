@@ -7,7 +7,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QImageReader>
+#include <QImage>
+#include <QPainter>
+#include <QSvgRenderer>
 
 #include <cstdio>
 
@@ -23,6 +25,13 @@ int main(int argc, char *argv[])
     const QString source = arguments.at(1);
     const QDir root(arguments.at(2));
     const QString name = QFileInfo(source).completeBaseName() + QStringLiteral(".png");
+    // Qt SVG renders the drawing itself: no image plugin is needed, and a
+    // machine without Qt SVG fails when the build is configured.
+    QSvgRenderer renderer(source);
+    if (!renderer.isValid()) {
+        std::fprintf(stderr, "mkicons: cannot read %s\n", qPrintable(source));
+        return 1;
+    }
 
     for (const QString &argument : arguments.mid(3)) {
         bool ok = false;
@@ -32,14 +41,11 @@ int main(int argc, char *argv[])
             return 2;
         }
         // The drawing is rendered at each size, not scaled from one bitmap.
-        QImageReader reader(source);
-        reader.setScaledSize(QSize(size, size));
-        const QImage image = reader.read();
-        if (image.isNull()) {
-            std::fprintf(stderr, "mkicons: cannot read %s: %s\n", qPrintable(source),
-                         qPrintable(reader.errorString()));
-            return 1;
-        }
+        QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        renderer.render(&painter);
+        painter.end();
         const QString directory = QStringLiteral("%1x%1/apps").arg(size);
         const QString path = root.filePath(directory + QLatin1Char('/') + name);
         if (!root.mkpath(directory) || !image.save(path)) {

@@ -1,25 +1,51 @@
 # Installs what building and running Velantor needs, when it is missing.
 # Sourced by the other scripts; works as root or through sudo.
+#
+# Only packages that dpkg does not list as installed are handed to apt-get:
+# with everything in place nothing is called, so the scripts work offline and
+# never ask for a password. The names are those of real Debian packages, not
+# names that another package merely provides, which dpkg-query never finds.
 
+# package|what it is needed for
 velantor_packages=(
-    build-essential cmake ninja-build pkg-config
-    qt6-base-dev libqt6serialport6-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
-    xdg-utils
-    # the tests validate the menu entries and the AppStream metainfo with these
-    desktop-file-utils appstream
+    "build-essential|Compiler und Werkzeuge zum Bauen"
+    "cmake|Bausteuerung"
+    "ninja-build|Bausteuerung"
+    "pkg-config|Bausteuerung"
+    "qt6-base-dev|Qt 6: Fenster, Druck, Tests"
+    "qt6-serialport-dev|Qt 6: serielle Schnittstelle zum Controller"
+    "qt6-svg-dev|Qt 6: SVG-Grafiken für Symbole und Handbuch"
+    "qt6-qpa-plugins|Qt 6: Anzeige unter X11 und Wayland"
+    "libgl-dev|OpenGL-Kopfdateien, die Qt 6 verlangt"
+    "xdg-utils|Öffnen von Handbuch und Internetseite"
+    "desktop-file-utils|Prüfung der Menüeinträge in den Tests"
+    "appstream|Prüfung der AppStream-Metadaten in den Tests"
 )
 
+velantor_package_installed() {
+    dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"
+}
+
+# Further arguments are more packages, as "name" or "name|reason".
 velantor_install_packages() {
-    local missing=()
-    local package
-    for package in "${velantor_packages[@]}" "$@"; do
-        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
-            || missing+=("$package")
+    local missing=() reasons=()
+    local entry package reason
+    for entry in "${velantor_packages[@]}" "$@"; do
+        package="${entry%%|*}"
+        velantor_package_installed "$package" && continue
+        reason="${entry#*|}"
+        [ "$reason" = "$entry" ] && reason="wird gebraucht"
+        missing+=("$package")
+        reasons+=("$(printf '  %-22s %s' "$package" "$reason")")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "Installiere fehlende Pakete: ${missing[*]}"
+    echo "Diese Pakete fehlen und werden jetzt mit apt-get installiert:"
+    printf '%s\n' "${reasons[@]}"
     local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Dafür fragt sudo nach Ihrem Passwort."
+        sudo="sudo"
+    fi
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
         "${missing[@]}"

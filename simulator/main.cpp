@@ -110,12 +110,18 @@ int main(int argc, char *argv[])
         QStringLiteral("demo"),
         QStringLiteral("Beispiel-Loks mit 14, 28 und 126 Fahrstufen; Decoder mit der langen "
                        "Adresse 1234."));
+    const QCommandLineOption resetOption(
+        QStringLiteral("reset-on-open"),
+        QStringLiteral("Das Board startet neu, wenn ein Programm die Schnittstelle öffnet, wie "
+                       "Uno- und Mega-Boards: <ms> Millisekunden lang kommt nichts an, was "
+                       "gesendet wird (0 bis 10000, Vorgabe 0)."),
+        QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption logOption(
         QStringLiteral("log"),
         QStringLiteral("Schreibt jeden empfangenen und gesendeten Rahmen hexadezimal auf die "
                        "Fehlerausgabe."));
     parser.addOptions({linkOption, controllerOption, firmwareOption, layoutOption, timingOption,
-                       noDecoderOption, demoOption, logOption});
+                       noDecoderOption, demoOption, resetOption, logOption});
     parser.process(app);
 
     StationCore core;
@@ -141,6 +147,11 @@ int main(int argc, char *argv[])
         core.setLayout(BoardLayout::Unknown);
     else
         return fail(QStringLiteral("Das Layout ist mega, uno oder none."));
+
+    const uint resetMs = parser.value(resetOption).toUInt(&ok);
+    if (!ok || resetMs > 10000)
+        return fail(QStringLiteral("Die Neustartzeit liegt zwischen 0 und 10000 ms."));
+    core.setResetOnOpenMs(int(resetMs));
 
     core.setRealisticTiming(parser.isSet(timingOption));
     if (parser.isSet(demoOption))

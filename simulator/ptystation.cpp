@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -41,6 +42,7 @@ public:
 private:
     qint64 nowMs() const { return m_clock.elapsed(); }
     void readMaster();
+    void readOpens();
     void sendDue();
     void flushOutput();
     void schedule(std::optional<qint64> dueMs);
@@ -51,6 +53,10 @@ private:
     // program's opens, so the master never sees the hang-up of a slave side
     // that nobody holds (which would make it readable with EIO forever).
     int m_slaveKeep = -1;
+    // Tells when the program opens the slave device, which restarts a board
+    // that resets on open. -1 where the system offers no such watch.
+    int m_openWatch = -1;
+    QSocketNotifier *m_openNotifier = nullptr;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer *m_timer = nullptr;
@@ -89,6 +95,17 @@ bool PtyServer::openPty()
     m_devicePath = QString::fromLocal8Bit(name);
     m_error.clear();
 
+    // Our own slave descriptor is open already, so every open seen from now
+    // on is someone else's.
+    m_openWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_openWatch >= 0 && ::inotify_add_watch(m_openWatch, name, IN_OPEN) < 0) {
+        ::close(m_openWatch);
+        m_openWatch = -1;
+    }
+    if (m_openWatch >= 0) {
+        m_openNotifier = new QSocketNotifier(m_openWatch, QSocketNotifier::Read, this);
+        connect(m_openNotifier, &QSocketNotifier::activated, this, &PtyServer::readOpens);
+    }
     m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
     connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyServer::readMaster);
     m_writeNotifier = new QSocketNotifier(m_master, QSocketNotifier::Write, this);
@@ -103,6 +120,11 @@ bool PtyServer::openPty()
 
 void PtyServer::closePty()
 {
+    delete m_openNotifier;
+    m_openNotifier = nullptr;
+    if (m_openWatch >= 0)
+        ::close(m_openWatch);
+    m_openWatch = -1;
     delete m_readNotifier;
     m_readNotifier = nullptr;
     delete m_writeNotifier;
@@ -118,8 +140,32 @@ void PtyServer::closePty()
     m_output.clear();
 }
 
+void PtyServer::readOpens()
+{
+    alignas(inotify_event) char buffer[sizeof(inotify_event) * 16];
+    for (;;) {
+        const ssize_t n = ::read(m_openWatch, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN) {
+                QMutexLocker lock(&m_station->m_mutex);
+                m_station->m_core.deviceOpened(nowMs());
+            }
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
 void PtyServer::readMaster()
 {
+    // The kernel reports an open before the opener can write anything, so
+    // an open not yet handled comes before these bytes.
+    if (m_openWatch >= 0)
+        readOpens();
     char buffer[512];
     for (;;) {
         const ssize_t n = ::read(m_master, buffer, sizeof buffer);

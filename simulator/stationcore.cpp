@@ -223,10 +223,34 @@ quint8 *StationCore::registerCell(int reg)
 
 // --- the serial line --------------------------------------------------------
 
+void StationCore::deviceOpened(qint64 nowMs)
+{
+    if (m_resetOnOpenMs == 0)
+        return;
+    resetLine();
+    restart();
+    m_bootingUntilMs = nowMs + m_resetOnOpenMs;
+    LogEntry entry;
+    entry.direction = LogEntry::Received;
+    entry.timeMs = nowMs;
+    entry.note = QStringLiteral("Schnittstelle geöffnet, Neustart für %1 ms").arg(m_resetOnOpenMs);
+    addLog(std::move(entry));
+}
+
 void StationCore::receive(QByteArrayView bytes, qint64 nowMs)
 {
     if (bytes.isEmpty())
         return;
+    if (isBooting(nowMs)) {
+        // The boot loader does not pass anything on to the firmware.
+        LogEntry entry;
+        entry.direction = LogEntry::Received;
+        entry.timeMs = nowMs;
+        entry.bytes = bytes.toByteArray();
+        entry.note = QStringLiteral("während des Neustarts verloren");
+        addLog(std::move(entry));
+        return;
+    }
     // The line was quiet for longer than a frame takes: what came before was
     // the rest of a disturbance, not the start of this frame.
     if (!m_partial.isEmpty() && nowMs - m_lastByteMs > ResyncGapMs) {

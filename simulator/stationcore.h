@@ -207,6 +207,16 @@ public:
     void setRealisticTiming(bool on) { m_realisticTiming = on; }
     bool realisticTiming() const { return m_realisticTiming; }
 
+    // A board that restarts when its port is opened (the DTR line resets
+    // it): for ms milliseconds after deviceOpened() its boot loader runs, and
+    // whatever arrives on the line is lost. 0, the default, is a board that
+    // keeps running.
+    void setResetOnOpenMs(int ms) { m_resetOnOpenMs = qMax(0, ms); }
+    int resetOnOpenMs() const { return m_resetOnOpenMs; }
+    // The program opened the device.
+    void deviceOpened(qint64 nowMs);
+    bool isBooting(qint64 nowMs) const { return nowMs < m_bootingUntilMs; }
+
     // --- faults ------------------------------------------------------------
     void addFault(const Fault &fault) { m_faults.append(fault); }
     void clearFaults() { m_faults.clear(); }
@@ -284,6 +294,8 @@ private:
     StationState m_state;
     int m_replyDelayMs = 1;
     bool m_realisticTiming = false;
+    int m_resetOnOpenMs = 0;
+    qint64 m_bootingUntilMs = 0;
     QList<Fault> m_faults;
 
     QByteArray m_partial;

@@ -1,3 +1,4 @@
+#include "common/application.h"
 #include "common/errors.h"
 #include "common/program.h"
 #include "common/settings.h"
@@ -6,6 +7,7 @@
 #include "../support/testmain.h"
 
 #include <QAbstractButton>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -42,6 +44,20 @@ private Q_SLOTS:
         QCOMPARE(file.value(QStringLiteral("Velantor/Key")).toString(), QStringLiteral("own"));
         QVERIFY(file.fileName().endsWith(QStringLiteral("/Brenholt EDV-Beratung.conf")));
         QVERIFY(file.fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+    }
+
+    // Qt's X11 back end appends a display name that was set to every window
+    // title ("Info — ..."): the display name must only follow the
+    // application name, never be set.
+    void applicationIdentityAddsNoTitleSuffix()
+    {
+        const QString before = QGuiApplication::applicationName();
+        setUpApplicationIdentity();
+        QCOMPARE(QGuiApplication::applicationName(), Program::ProductName);
+        QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral("example.talviro.Velantor"));
+        QGuiApplication::setApplicationName(QStringLiteral("probe"));
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QStringLiteral("probe"));
+        QGuiApplication::setApplicationName(before);
     }
 
     void errorBoxes_data()

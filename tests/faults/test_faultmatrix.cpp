@@ -1,4 +1,6 @@
+#include "common/errors.h"
 #include "common/settings.h"
+#include "dashboard/kzoptions.h"
 #include "link/clock.h"
 #include "link/commands.h"
 #include "link/exchange.h"
@@ -9,12 +11,15 @@
 #include "../support/recordingboxes.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <grp.h>
@@ -35,6 +40,11 @@ constexpr int ClockFactor = 20;
 constexpr qint16 TimeoutSeconds = 2;
 constexpr int AttemptRealMs = TimeoutSeconds * 1000 / ClockFactor;
 constexpr qint16 Attempts = 2;
+// A board that restarts when opened is silent for a time close to a whole
+// attempt; the rows for it run 4 times faster than real time only, so that a
+// busy machine's scheduling is small beside the gap between the restart and
+// the end of the first attempt.
+constexpr int RestartClockFactor = 4;
 
 // The request of every row: loco 3 at speed 128 on controller 1. The station
 // echoes it with its own number.
@@ -107,6 +117,8 @@ enum class Scenario {
     OpenMissing,            // OpenPort for a device that does not exist
     OpenWithoutPermission,  // OpenPort for a device the user may not open
     OpenInUse,              // OpenPort for a device another program holds
+    RestartAfterReplug,     // re-plugged, the board restarts on the quiet reopen
+    RestartAfterOptions,    // the port chosen in the options dialog, which opens it
 };
 
 struct Row
@@ -118,6 +130,7 @@ struct Row
     int requests;                   // frames the station received
     QStringList boxes;              // the boxes shown, each by the start of its text
     std::optional<CommandBuffer> reply; // the buffer after a valid reply
+    int restartMs = 0;              // the board restarts on every open, program time
 };
 
 QList<Row> rows()
@@ -161,6 +174,12 @@ QList<Row> rows()
         {"device without permission", S::OpenWithoutPermission, {}, false, 0,
          {OpenError + QStringLiteral("8010 - Keine Berechtigung für ")}, {}},
         {"device in use", S::OpenInUse, {}, false, 0, {OpenError + QStringLiteral("8005 - ")}, {}},
+        // A board that restarts when its port is opened loses the first
+        // attempt; the retry is answered, without a box.
+        {"board restarting 0.5 s, re-plugged", S::RestartAfterReplug, {}, true, 1, {}, Echo, 500},
+        {"board restarting 1.8 s, re-plugged", S::RestartAfterReplug, {}, true, 1, {}, Echo, 1800},
+        {"board restarting 1.8 s, port chosen in the options", S::RestartAfterOptions, {}, true, 1,
+         {}, Echo, 1800},
     };
 }
 
@@ -278,6 +297,13 @@ private Q_SLOTS:
         bool result = false;
         CommandBuffer buffer = Request;
         QElapsedTimer elapsed;
+        ScaledClock restartClock(RestartClockFactor);
+        if (r.restartMs > 0) {
+            setProgramClock(&restartClock);
+            m_station->withCore([&](StationCore &core) {
+                core.setResetOnOpenMs(r.restartMs / RestartClockFactor);
+            });
+        }
         switch (r.scenario) {
         case Scenario::Exchange:
             QVERIFY(OpenPort(QStringLiteral("COM1"), false));
@@ -372,6 +398,32 @@ private Q_SLOTS:
             break;
         }
 
+        case Scenario::RestartAfterReplug: {
+            QVERIFY(OpenPort(QStringLiteral("COM1"), false));
+            m_station->unplug();
+            // The lost device is noticed and the port closes.
+            CommandBuffer lost = Request;
+            QVERIFY(!SendCommand(lost, 1, false, 0));
+            QVERIFY(!m_serial->isOpen());
+            QVERIFY(m_station->replug());
+            boxes.clear();
+            takeRequests();
+            result = SendCommand(buffer, Attempts, true, TimeoutSeconds);
+            break;
+        }
+
+        case Scenario::RestartAfterOptions: {
+            setCurrentPortName(QStringLiteral("NUL"));
+            kzOptions dialog;
+            dialog.show();
+            dialog.cmbComPort()->setCurrentIndex(1);
+            dialog.btnOK()->click();
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(currentPortName(), QStringLiteral("COM1"));
+            result = SendCommand(buffer, Attempts, true, TimeoutSeconds);
+            break;
+        }
+
         case Scenario::OpenInUse: {
             SerialControllerPort other;
             QVERIFY(other.open(linkPath()));
@@ -382,6 +434,28 @@ private Q_SLOTS:
         }
         }
 
+        setProgramClock(&m_clock);
+        if (r.scenario == Scenario::OpenWithoutPermission && boxes.count() == 1) {
+            // A pseudo-terminal's group may only write to it: no group is
+            // named, the whole box says so on its lines.
+            QCOMPARE(boxes.last().text,
+                     errorBoxText(OpenError + QStringLiteral("8010 - Keine Berechtigung für ")
+                                  + m_station->devicePath()
+                                  + QStringLiteral(". Nur der Administrator darf dieses Gerät "
+                                                   "öffnen. Bitten Sie ihn um Zugriff, oder "
+                                                   "richten Sie eine udev-Regel ein, wie sie das "
+                                                   "Handbuch im Abschnitt \"Geräte, die nur der "
+                                                   "Administrator öffnen darf\" zeigt.)")));
+        }
+        if (r.restartMs > 0) {
+            // The restart was in effect: what came while it ran was lost.
+            const bool lost = m_station->withCore([](StationCore &c) {
+                return std::any_of(c.log().begin(), c.log().end(), [](const LogEntry &e) {
+                    return e.frame == std::nullopt && !e.bytes.isEmpty();
+                });
+            });
+            QVERIFY(lost);
+        }
         QCOMPARE(result, r.result);
         QStringList shown = boxes.texts();
         QCOMPARE(shown.size(), r.boxes.size());

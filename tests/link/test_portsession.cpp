@@ -2,9 +2,22 @@
 
 #include "common/settings.h"
 #include "link/portsession.h"
+#include "link/serialport.h"
 
 #include "../support/recordingboxes.h"
 #include "../support/testmain.h"
+
+Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
+
+namespace {
+
+const QString SupportParagraph = QStringLiteral(
+    "\r\n\r\nFür Rückfragen und Informationen stehen wir Ihnen gerne zur Verfügung:\r\n\r\n"
+    "TALVIRO Modellbahnlösungen\r\n\r\nFon: +49 (0)0000 555 01 23\r\n"
+    "Fax:  +49 (0)0000 555 01 29\r\n(Supportzeiten auf unserer Homepage)\r\n\r\n"
+    "eMail:     support@talviro.example\r\nInternet: https://www.talviro.example");
+
+} // namespace
 
 // Opening and closing the one port, and which device a "COM" name means.
 class TestPortSession : public QObject
@@ -118,6 +131,75 @@ private Q_SLOTS:
         recorder.clear();
         QVERIFY(!OpenPort(QStringLiteral("COM3"), true));
         QCOMPARE(recorder.count(), 0);
+    }
+
+    // The advice for a device the user may not open or that another program
+    // holds, as the whole box shows it: a command on a line of its own, a
+    // group only when joining it helps, never root's.
+    void explainsOpenFailures_data()
+    {
+        QTest::addColumn<QSerialPort::SerialPortError>("error");
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<bool>("groupMayReadWrite");
+        QTest::addColumn<bool>("groupPending");
+        QTest::addColumn<bool>("userMayOpen");
+        QTest::addColumn<bool>("modemManager");
+        QTest::addColumn<QString>("box");
+        const QString head = QStringLiteral("Fehler beim Zugriff auf COM1\r\n\r\n(Fehler ");
+        const QString rootOnly = head
+            + "8010 - Keine Berechtigung für /dev/ttyACM0. Nur der Administrator darf dieses Gerät "
+              "öffnen. Bitten Sie ihn um Zugriff, oder richten Sie eine udev-Regel ein, wie sie das "
+              "Handbuch im Abschnitt \"Geräte, die nur der Administrator öffnen darf\" zeigt.)"
+            + SupportParagraph;
+        const QString busy = head + "8005 - /dev/ttyACM0 wird bereits von einem anderen Programm verwendet";
+        QTest::newRow("group may read and write")
+            << QSerialPort::PermissionError << "dialout" << true << false << false << false
+            << head + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer muss Mitglied der "
+                      "Gruppe \"dialout\" sein. Geben Sie dazu im Terminal ein:\r\n"
+                      "sudo usermod -aG dialout anna\r\n"
+                      "Melden Sie sich danach ab und wieder an.)" + SupportParagraph;
+        QTest::newRow("member, not yet in this login")
+            << QSerialPort::PermissionError << "dialout" << true << true << false << false
+            << head + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer ist Mitglied der "
+                      "Gruppe \"dialout\", doch das gilt erst nach einer neuen Anmeldung. Melden "
+                      "Sie sich ab und wieder an.)" + SupportParagraph;
+        QTest::newRow("only root may open") << QSerialPort::PermissionError << "root" << false
+                                            << false << false << false << rootOnly;
+        QTest::newRow("group may only write") << QSerialPort::PermissionError << "tty" << false
+                                              << false << false << false << rootOnly;
+        QTest::newRow("busy") << QSerialPort::PermissionError << "dialout" << true << false << true
+                              << false << busy + ")" + SupportParagraph;
+        QTest::newRow("busy while ModemManager runs")
+            << QSerialPort::PermissionError << "dialout" << true << false << true << true
+            << busy + ". ModemManager läuft und prüft womöglich gerade, ob hinter dem Board ein "
+                      "Modem steckt. Warten Sie einige Sekunden und versuchen Sie es erneut; wie Sie "
+                      "das auf Dauer abstellen, steht im Handbuch im Abschnitt \"ModemManager: wenn "
+                      "ein anderes Programm die Schnittstelle belegt\".)" + SupportParagraph;
+    }
+    void explainsOpenFailures()
+    {
+        QFETCH(QSerialPort::SerialPortError, error);
+        QFETCH(QString, group);
+        QFETCH(bool, groupMayReadWrite);
+        QFETCH(bool, groupPending);
+        QFETCH(bool, userMayOpen);
+        QFETCH(bool, modemManager);
+        QFETCH(QString, box);
+        DeviceAccess access;
+        access.exists = true;
+        access.userMayOpen = userMayOpen;
+        access.group = group;
+        access.groupMayReadWrite = groupMayReadWrite;
+        access.groupPending = groupPending;
+        access.loginName = QStringLiteral("anna");
+        access.modemManagerRunning = modemManager;
+        RecordingMessageBoxes recorder;
+        m_port.openResult = false;
+        m_port.openFailure =
+            SerialControllerPort::openError(error, QStringLiteral("/dev/ttyACM0"), access);
+        QVERIFY(!OpenPort(QStringLiteral("COM1"), false));
+        QCOMPARE(recorder.count(), 1);
+        QCOMPARE(recorder.last().text, box);
     }
 
     void nameWithoutDeviceIsNoSuchPort()

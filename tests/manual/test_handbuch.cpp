@@ -53,6 +53,9 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("loco number refused") << locoNumberRefusal(QStringLiteral("…"));
     QTest::newRow("port not available")
         << SerialControllerPort::openError(QSerialPort::DeviceNotFoundError, QString()).description;
+    // The sections the port's error texts point to.
+    QTest::newRow("section on ModemManager") << QStringLiteral("## ") + ModemManagerSection;
+    QTest::newRow("section on root-only devices") << QStringLiteral("## ") + RootOnlySection;
     QTest::newRow("settings warning") << kzControllerSettingsVL::changeWarningText();
     QTest::newRow("settings saved") << kzControllerSettingsVL::savedText();
     QTest::newRow("settings not saved") << kzControllerSettingsVL::notSavedText();

@@ -59,6 +59,7 @@ class TestManualWriter : public QObject
 private slots:
     void contentsListsNumberedHeadingsWithTheirPages();
     void headingStaysWithItsText();
+    void contentsLeaveNoShortTail();
     void picturesAreScaledCaptionedOrLeftOut();
     void angleBracketsAreText();
     void unwritableFileIsReported();
@@ -122,6 +123,44 @@ void TestManualWriter::headingStaysWithItsText()
             movedOnce = true;
     }
     QVERIFY(movedOnce);
+}
+
+void TestManualWriter::contentsLeaveNoShortTail()
+{
+    // However many sections there are, the contents either fit on one page
+    // or leave at least six lines on their last page, and the first chapter
+    // follows on the next page. Around 42 sections a few lines would spill.
+    bool spilled = false;
+    for (int sections = 40; sections <= 46; ++sections) {
+        QString markdown = QStringLiteral("# Titel\n\n# Inhalt\n\n[Inhalt]\n\n");
+        for (int i = 0; i < sections; ++i) {
+            if (i % 6 == 0)
+                markdown += QStringLiteral("# Kapitel %1\n\n").arg(i / 6 + 1);
+            markdown += QStringLiteral("## Abschnitt %1\n\nText.\n\n").arg(i);
+        }
+        ManualWriter writer({});
+        writer.setMarkdown(markdown, m_dir.path());
+        QVERIFY(writer.writePdf(m_dir.filePath(QStringLiteral("tail.pdf"))));
+
+        QTextDocument &document = writer.document();
+        QList<int> rowPages;
+        for (const QString &title : writer.contents()) {
+            const QTextBlock row = blockWithText(document, title);
+            QVERIFY2(row.isValid(), qPrintable(title));
+            rowPages.append(pageOf(document, row));
+        }
+        const int lastPage = rowPages.last();
+        const qsizetype tail = rowPages.count(lastPage);
+        if (tail < rowPages.size())
+            spilled = true;
+        QVERIFY2(tail == rowPages.size() || tail >= 6,
+                 qPrintable(QStringLiteral("%1 sections: %2 lines alone").arg(sections).arg(tail)));
+        // The chapter after the contents starts on the page after them.
+        const QTextBlock first = blockWithText(document, QStringLiteral("1  Kapitel 1"));
+        QCOMPARE(pageOf(document, first), lastPage + 1);
+        QCOMPARE(writer.contentsPages().first(), lastPage + 1);
+    }
+    QVERIFY(spilled);
 }
 
 void TestManualWriter::picturesAreScaledCaptionedOrLeftOut()

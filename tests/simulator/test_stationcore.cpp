@@ -193,6 +193,31 @@ private Q_SLOTS:
         QVERIFY(m_core.takeDue(m_now + 10000).isEmpty());
     }
 
+    // A board that restarts when its port is opened loses what comes while
+    // its boot loader runs, and starts afresh: track off, drives forgotten.
+    void restartOnOpen_data()
+    {
+        QTest::addColumn<int>("restartMs");
+        QTest::addColumn<qint64>("requestAfterMs");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("no restart") << 0 << qint64(0) << true;
+        QTest::newRow("while restarting") << 1800 << qint64(1799) << false;
+        QTest::newRow("restarted") << 1800 << qint64(1800) << true;
+    }
+    void restartOnOpen()
+    {
+        QFETCH(int, restartMs);
+        QFETCH(qint64, requestAfterMs);
+        QFETCH(bool, answered);
+        m_core.setResetOnOpenMs(restartMs);
+        m_core.setTrackOutput(TrackOutput::PowerOn);
+        m_core.deviceOpened(m_now);
+        QCOMPARE(m_core.state().track, restartMs > 0 ? TrackOutput::Off : TrackOutput::PowerOn);
+        m_core.receive(Frame::encode(cb(1, 2, 0, 0, 0)), m_now + requestAfterMs);
+        QCOMPARE(m_core.takeDue(m_now + 10000).size(), answered ? Frame::Size : 0);
+        QCOMPARE(m_core.receivedRequests().size(), answered ? 1 : 0);
+    }
+
     void parametersChangeTheState()
     {
         QCOMPARE(exchange(cb(1, 1, 1, 10, 1))->command, 1); // track power on
