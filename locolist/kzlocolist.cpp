@@ -12,6 +12,7 @@
 #include "link/exchange.h"
 #include "link/locodriver.h"
 #include "locolist/addressing.h"
+#include "locolist/decodertab.h"
 #include "locolist/ledshape.h"
 #include "locolist/locolisttab.h"
 #include "locolist/lococonfig.h"
@@ -48,6 +49,7 @@ constexpr int Margin = 8;
 kzLocoList::kzLocoList(QWidget *parent)
     : QDialog(parent)
     , m_programmer(m_buffer)
+    , m_decoderJobs(m_programmer, this)
 {
     setObjectName(QStringLiteral("kzLocoList"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -72,16 +74,17 @@ kzLocoList::kzLocoList(QWidget *parent)
     connect(m_progTab, &ProgrammingTab::operationClicked, this, &kzLocoList::runOperation);
     connect(m_progTab, &ProgrammingTab::setLocoNumberClicked, this, &kzLocoList::setLocoNumber);
     connect(m_progTab, &ProgrammingTab::recogniseClicked, this, &kzLocoList::recogniseLocoNumber);
+    m_decoderTab = new DecoderTab;
+    m_tabs->addTab(m_decoderTab, QStringLiteral("&Decoder"));
+    connect(m_decoderTab, &DecoderTab::breakClicked, this, [this] { m_decoderJobs.requestAbort(); });
+    connect(m_decoderTab, &DecoderTab::operationRequested, this, &kzLocoList::runDecoderJob);
+    m_display = m_progTab;
     // The controls the operations read and show.
     for (int i = 0; i < 3; ++i) {
-        m_led[i] = m_progTab->led(i);
         m_progType[i] = m_progTab->progType(i);
         m_value[i] = m_progTab->value(i);
         m_operation[i] = m_progTab->operation(i);
     }
-    m_status = m_progTab->status();
-    m_elapsed = m_progTab->elapsed();
-    m_break = m_progTab->breakButton();
     m_autoConfig = m_progTab->autoConfig();
     m_lblCV = m_progTab->lblCV();
     m_lblBit = m_progTab->lblBit();
@@ -165,7 +168,7 @@ void kzLocoList::done(int result)
 {
     // A running operation shares the command buffer and the controller's
     // programming mode with the window: it has to end first.
-    if (m_busy || !m_break->isHidden())
+    if (m_busy || !m_display->breakButton()->isHidden())
         return;
     if (m_activated)
         unload();
@@ -192,12 +195,12 @@ void kzLocoList::layoutTabs()
 
 void kzLocoList::SetLed(Lamp state)
 {
-    for (LedShape *led : m_led)
-        led->setColor(Qt::black);
+    for (int i = 0; i < 3; ++i)
+        m_display->led(i)->setColor(Qt::black);
     switch (state) {
-    case Lamp::Running: m_led[0]->setColor(Blue); break;
-    case Lamp::Failed: m_led[1]->setColor(Red); break;
-    case Lamp::Done: m_led[2]->setColor(Green); break;
+    case Lamp::Running: m_display->led(0)->setColor(Blue); break;
+    case Lamp::Failed: m_display->led(1)->setColor(Red); break;
+    case Lamp::Done: m_display->led(2)->setColor(Green); break;
     case Lamp::Dark: break;
     }
 }
@@ -223,17 +226,18 @@ void kzLocoList::ConfigButtonsEnabled(bool controlsEnabled, bool activateConfig)
 void kzLocoList::ProgButtonsEnabled(bool controlsEnabled)
 {
     m_progTab->setControlsEnabled(controlsEnabled);
+    m_decoderTab->setControlsEnabled(controlsEnabled);
     m_tabs->setTabEnabled(0, controlsEnabled);
 }
 
 void kzLocoList::setStatus(const QColor &color, const QString &text)
 {
-    m_progTab->setStatus(color, text);
+    m_display->setStatus(color, text);
 }
 
 void kzLocoList::showProgress(int percent)
 {
-    m_progTab->showProgress(percent);
+    m_display->showProgress(percent);
 }
 
 qint64 kzLocoList::startTime() const
@@ -248,7 +252,7 @@ void kzLocoList::progress(double percent)
 
 void kzLocoList::searchRunning(bool running)
 {
-    m_break->setVisible(running);
+    m_display->breakButton()->setVisible(running);
 }
 
 void kzLocoList::processEvents()
@@ -265,7 +269,7 @@ void kzLocoList::aborted()
 
 void kzLocoList::stage(const QString &text)
 {
-    m_status->setText(text);
+    m_display->setStatusText(text);
 }
 
 // --- the loco list -------------------------------------------------------------
@@ -283,11 +287,6 @@ void kzLocoList::FillLocoTree()
 void kzLocoList::treeNodeClicked()
 {
     ConfigButtonsEnabled(true, false);
-}
-
-int kzLocoList::selectedLocoNumber() const
-{
-    return m_locoTab->selectedLocoNumber();
 }
 
 void kzLocoList::toolButtonClicked(const QString &key)
@@ -338,7 +337,7 @@ void kzLocoList::AddLoco()
 
 void kzLocoList::DeleteLoco()
 {
-    const int number = selectedLocoNumber();
+    const int number = m_locoTab->selectedLocoNumber();
     if (!LocoConfig::isLocoNumber(number))
         return;
     const QString n = QString::number(number);
@@ -355,7 +354,7 @@ void kzLocoList::DeleteLoco()
 void kzLocoList::SetSpeedSteps(const QString &key)
 {
     const QString steps = LocoConfig::speedStepsOfKey(key);
-    const int number = selectedLocoNumber();
+    const int number = m_locoTab->selectedLocoNumber();
     if (!LocoConfig::isLocoNumber(number))
         return;
     if (showMessageBox(BoxIcon::Question, BoxButtons::YesNo, BoxAnswer::No,
@@ -429,7 +428,6 @@ void kzLocoList::runOperation(int operation)
     // Busy for the length of the operation, so that a click that comes
     // through while it waits cannot start a second one.
     const FlagScope busy(m_busy);
-    m_buffer.controller = controllerByte();
     SetProgMode(true);
     switch (ProgFields::Operation(operation)) {
     case ProgFields::Operation::Verify:
@@ -467,7 +465,7 @@ void kzLocoList::verifyOrWriteValue(ProgFields::Operation operation)
         setStatus(Red, write ? QStringLiteral("Der Wert konnte nicht gesetzt werden")
                              : QStringLiteral("Der Inhalt entspricht nicht dem gesuchten Wert"));
     }
-    m_elapsed->setText(ProgFields::elapsedMsText(startTime() - start));
+    m_display->elapsed()->setText(ProgFields::elapsedMsText(startTime() - start));
 }
 
 void kzLocoList::searchValue()
@@ -479,7 +477,8 @@ void kzLocoList::searchValue()
     WaitSeconds(1);
     const qint64 start = startTime();
     const int address = ProgFields::wholeNumber(m_value[0]->text());
-    const int result = type == ProgType::FullCV ? ReadCVBits(address) : FindValue(address, 0, 255);
+    const int result = type == ProgType::FullCV ? m_programmer.ReadCVBits(address)
+                                                  : m_programmer.FindValue(address, 0, 255);
     const QString what = QStringLiteral("Wert für ")
                          + (type == ProgType::FullCV ? QStringLiteral("CV")
                                                      : QStringLiteral("Register"))
@@ -492,26 +491,8 @@ void kzLocoList::searchValue()
         SetLed(Lamp::Failed);
         setStatus(Red, what + QStringLiteral(" konnte nicht ermittelt werden"));
     }
-    m_elapsed->setText(ProgFields::searchElapsedText(startTime() - start));
+    m_display->elapsed()->setText(ProgFields::searchElapsedText(startTime() - start));
     ProgButtonsEnabled(true);
-}
-
-int kzLocoList::ReadCVBits(int cv)
-{
-    m_programmer.setController(controllerByte());
-    return m_programmer.ReadCVBits(cv);
-}
-
-int kzLocoList::FindValue(int address, int first, int last)
-{
-    m_programmer.setController(controllerByte());
-    return m_programmer.FindValue(address, first, last);
-}
-
-bool kzLocoList::ProbeDecoder(int check)
-{
-    m_programmer.setController(controllerByte());
-    return m_programmer.ProbeDecoder(check) == DecoderReply::Acknowledged;
 }
 
 // --- loco number ---------------------------------------------------------------
@@ -531,8 +512,7 @@ void kzLocoList::setLocoNumber()
         != BoxAnswer::Yes)
         return;
     SetLed(Lamp::Running);
-    setStatus(Blue, m_status->text());
-    m_buffer.controller = controllerByte();
+    setStatus(Blue, m_progTab->status()->text());
     SetProgMode(true);
     setStatus(Blue, (Addressing::isShortAddress(number) ? QStringLiteral("Niedrige Lok-Nummer ")
                                                          : QStringLiteral("Hohe Lok-Nummer "))
@@ -546,7 +526,7 @@ void kzLocoList::setLocoNumber()
         SetLed(Lamp::Failed);
         setStatus(Red, QStringLiteral("Lok-Nummer konnte nicht gesetzt werden"));
     }
-    m_elapsed->setText(ProgFields::elapsedMsText(startTime() - start));
+    m_display->elapsed()->setText(ProgFields::elapsedMsText(startTime() - start));
     SetProgMode(false);
 }
 
@@ -561,7 +541,6 @@ void kzLocoList::recogniseLocoNumber()
     SetLed(Lamp::Running);
     setStatus(Blue, QStringLiteral("Lok-Nummern-Erkennung ..."));
     const qint64 start = startTime();
-    m_buffer.controller = controllerByte();
     SetProgMode(true);
 
     const DecoderProgrammer::Recognition recognition = m_programmer.recogniseLocoNumber();
@@ -586,7 +565,7 @@ void kzLocoList::recogniseLocoNumber()
     }
 
     SetProgMode(false);
-    m_elapsed->setText(ProgFields::elapsedMsText(startTime() - start));
+    m_display->elapsed()->setText(ProgFields::elapsedMsText(startTime() - start));
     ProgButtonsEnabled(true);
 }
 
@@ -594,4 +573,27 @@ void kzLocoList::saveAutoConfig(bool checked)
 {
     sysSaveSetting(AutoConfigKey, checked ? QStringLiteral("1") : QStringLiteral("0"),
                    SettingsSection);
+}
+
+// --- the decoder tab -------------------------------------------------------------
+
+void kzLocoList::runDecoderJob(const DecoderTab::Request &request)
+{
+    if (m_busy)
+        return;
+    const FlagScope busy(m_busy);
+    // The job shows its lamps, progress and abort on the decoder tab.
+    m_display = m_decoderTab;
+    ProgButtonsEnabled(false);
+    m_decoderTab->jobStarts(request);
+    SetProgMode(true);
+    WaitSeconds(1);
+    const qint64 start = startTime();
+    const DecoderJobs::Outcome outcome = m_decoderJobs.run(request.job);
+    SetProgMode(false);
+    m_decoderTab->elapsed()->setText(ProgFields::searchElapsedText(startTime() - start));
+    // The outcome once the track is off: a backup is saved only now.
+    m_decoderTab->showOutcome(outcome, request);
+    ProgButtonsEnabled(true);
+    m_display = m_progTab;
 }

@@ -2,6 +2,8 @@
 
 #include "link/frame.h"
 #include "locolist/clsloco.h"
+#include "locolist/decoderjobs.h"
+#include "locolist/decodertab.h"
 #include "locolist/progfields.h"
 #include "locolist/programmer.h"
 
@@ -23,7 +25,8 @@ class SpinButtons;
 
 // The loco configuration and programming window of one controller: the
 // controller's loco list on the first tab, decoder programming on the
-// programming track on the second. The tabs only show; the window keeps
+// programming track on the second, the decoder's identity, reset and CV
+// backup on the third. The tabs only show; the window keeps
 // their lifecycle (programming mode on and off), the busy gate and the
 // programmer, and runs every operation. Every exchange goes to the
 // controller set with setControllerID() before the window is shown.
@@ -80,11 +83,6 @@ public:
     void ActivateLocoConfig();
     const QList<clsLoco> &locoList() const { return m_locoList; }
 
-    // The searches and the decoder check, with the window's displays.
-    int ReadCVBits(int cv);
-    int FindValue(int address, int first, int last);
-    bool ProbeDecoder(int check);
-
     // The decoder programmer that works through the window's command buffer.
     DecoderProgrammer &programmer() { return m_programmer; }
 
@@ -110,7 +108,6 @@ private:
 
     void toolButtonClicked(const QString &key);
     void treeNodeClicked();
-    int selectedLocoNumber() const;
     void afterLocoWrite();
 
     void selectProgType(int type);
@@ -122,6 +119,7 @@ private:
     void recogniseLocoNumber();
     void stepValue(int index, bool up);
     void saveAutoConfig(bool checked);
+    void runDecoderJob(const DecoderTab::Request &request);
 
     void setStatus(const QColor &color, const QString &text);
     void showProgress(int percent);
@@ -134,18 +132,18 @@ private:
     bool m_busy = false;
     CommandBuffer m_buffer;
     DecoderProgrammer m_programmer;
+    DecoderJobs m_decoderJobs;
     QList<clsLoco> m_locoList;
 
     QTabWidget *m_tabs = nullptr;
     LocoListTab *m_locoTab = nullptr;
     ProgrammingTab *m_progTab = nullptr;
+    DecoderTab *m_decoderTab = nullptr;
+    // The tab that shows the running operation's lamps, status and progress.
+    OperationDisplay *m_display = nullptr;
     // Controls of the tabs that the operations read and show.
     QAction *m_btnActivateConfig = nullptr;
     QAction *m_btnAdd = nullptr;
-    LedShape *m_led[3] = {};
-    QLabel *m_status = nullptr;
-    QLabel *m_elapsed = nullptr;
-    QPushButton *m_break = nullptr;
     QCheckBox *m_autoConfig = nullptr;
     QRadioButton *m_progType[3] = {};
     QLabel *m_lblCV = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "locolist/operationdisplay.h"
+
 #include <QColor>
 #include <QWidget>
 
@@ -16,7 +18,7 @@ class SpinButtons;
 // bit and register fields with their three operations, and the loco number.
 // It only shows and reports clicks; the window runs the operations with its
 // programmer.
-class ProgrammingTab final : public QWidget
+class ProgrammingTab final : public QWidget, public OperationDisplay
 {
     Q_OBJECT
 
@@ -24,18 +26,18 @@ public:
     // locoNumberRule is the rule of the loco number field.
     explicit ProgrammingTab(const QString &locoNumberRule, QWidget *parent = nullptr);
 
-    void setStatus(const QColor &color, const QString &text);
-    void setStatusText(const QString &text);
-    void showProgress(int percent);
+    void setStatus(const QColor &color, const QString &text) override;
+    void setStatusText(const QString &text) override;
+    void showProgress(int percent) override;
     // Every control that can start an operation; "Wert suchen" stays off in
     // bit mode.
     void setControlsEnabled(bool enabled);
 
-    LedShape *led(int index) const { return m_led[index]; }
+    LedShape *led(int index) const override { return m_led[index]; }
     QLabel *status() const { return m_status; }
     QProgressBar *progress() const { return m_progress; }
-    QLabel *elapsed() const { return m_elapsed; }
-    QPushButton *breakButton() const { return m_break; }
+    QLabel *elapsed() const override { return m_elapsed; }
+    QPushButton *breakButton() const override { return m_break; }
     QCheckBox *autoConfig() const { return m_autoConfig; }
     QRadioButton *progType(int index) const { return m_progType[index]; }
     QLabel *lblCV() const { return m_lblCV; }

@@ -45,6 +45,16 @@ bool parseVersion(const QString &text, quint8 *major, quint8 *minor, quint8 *bui
     return true;
 }
 
+bool parseByte(const QString &text, quint8 *value)
+{
+    bool ok = false;
+    const uint v = text.toUInt(&ok);
+    if (!ok || v > 255)
+        return false;
+    *value = quint8(v);
+    return true;
+}
+
 // A layout to show around: locos of every speed-step mode and a decoder on
 // the programming track with the long address 1234.
 void setUpDemo(StationCore &core)
@@ -106,6 +116,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption noDecoderOption(
         QStringLiteral("no-decoder"),
         QStringLiteral("Kein Decoder auf dem Programmiergleis: nichts wird quittiert."));
+    const QCommandLineOption makerOption(
+        QStringLiteral("decoder-maker"),
+        QStringLiteral("Hersteller-Kennung des Decoders in CV 8, 0 bis 255 (Vorgabe 13)."),
+        QStringLiteral("Nr"));
+    const QCommandLineOption versionOption(
+        QStringLiteral("decoder-version"),
+        QStringLiteral("Version des Decoders in CV 7, 0 bis 255 (Vorgabe 42)."),
+        QStringLiteral("Nr"));
     const QCommandLineOption demoOption(
         QStringLiteral("demo"),
         QStringLiteral("Beispiel-Loks mit 14, 28 und 126 Fahrstufen; Decoder mit der langen "
@@ -121,7 +139,8 @@ int main(int argc, char *argv[])
         QStringLiteral("Schreibt jeden empfangenen und gesendeten Rahmen hexadezimal auf die "
                        "Fehlerausgabe."));
     parser.addOptions({linkOption, controllerOption, firmwareOption, layoutOption, timingOption,
-                       noDecoderOption, demoOption, resetOption, logOption});
+                       noDecoderOption, makerOption, versionOption, demoOption, resetOption,
+                       logOption});
     parser.process(app);
 
     StationCore core;
@@ -157,6 +176,13 @@ int main(int argc, char *argv[])
     if (parser.isSet(demoOption))
         setUpDemo(core);
     core.setDecoderPresent(!parser.isSet(noDecoderOption));
+    quint8 maker = core.cv(8);
+    quint8 version = core.cv(7);
+    if (parser.isSet(makerOption) && !parseByte(parser.value(makerOption), &maker))
+        return fail(QStringLiteral("Die Hersteller-Kennung liegt zwischen 0 und 255."));
+    if (parser.isSet(versionOption) && !parseByte(parser.value(versionOption), &version))
+        return fail(QStringLiteral("Die Decoder-Version liegt zwischen 0 und 255."));
+    core.setDecoderIdentity(maker, version);
     // A long-running station keeps only a recent part of its log.
     core.setLogLimit(1000);
     if (parser.isSet(logOption)) {

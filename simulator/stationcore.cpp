@@ -22,6 +22,17 @@ constexpr int MaxOutput = 3;
 // Bits 2-6 of the loco flags carry nothing and are not stored.
 constexpr quint8 StoredFlagBits = 0x83;
 
+constexpr int VersionCv = 7;
+constexpr int MakerCv = 8;
+// Written to CV 8, it resets the decoder to its factory values.
+constexpr quint8 ResetValue = 8;
+// The function mapping of a new decoder (F0 forward and backward, then F1 to
+// F12, from CV 33 on) and its speed table (CVs 67 to 94).
+constexpr int FirstMappingCv = 33;
+constexpr quint8 FunctionMapping[] = {1, 2, 4, 8, 2, 4, 8, 16, 4, 8, 16, 4, 8, 16};
+constexpr int FirstSpeedTableCv = 67;
+constexpr int SpeedTableSteps = 28;
+
 bool validLoco(int number)
 {
     return number >= 1 && number <= MaxLocoNumber;
@@ -60,7 +71,27 @@ std::array<quint8, 1024> defaultDecoderCvs()
     cvs[17 - 1] = 192; // long address 3, not in use
     cvs[18 - 1] = 3;
     cvs[29 - 1] = 6;   // 28/126 speed steps, analogue operation allowed
+    for (int i = 0; i < int(std::size(FunctionMapping)); ++i)
+        cvs[FirstMappingCv - 1 + i] = FunctionMapping[i];
+    // A straight speed table from 9 up to 255.
+    for (int step = 1; step <= SpeedTableSteps; ++step)
+        cvs[FirstSpeedTableCv - 2 + step] = quint8((255 * step + SpeedTableSteps / 2) / SpeedTableSteps);
     return cvs;
+}
+
+CvSet defaultDecoderCvSet()
+{
+    CvSet set;
+    // Address, start, acceleration, deceleration, top and middle voltage,
+    // version, maker; long address, consist address and consist functions;
+    // configuration; function mapping; speed table; user ids.
+    for (int cv : {1, 2, 3, 4, 5, 6, 7, 8, 17, 18, 19, 21, 22, 29, 105, 106})
+        set.set(cv - 1);
+    for (int i = 0; i < int(std::size(FunctionMapping)); ++i)
+        set.set(FirstMappingCv - 1 + i);
+    for (int step = 1; step <= SpeedTableSteps; ++step)
+        set.set(FirstSpeedTableCv - 2 + step);
+    return set;
 }
 
 Fault Fault::noReply(int count)
@@ -185,8 +216,10 @@ void StationCore::setLocos(const QList<LocoEntry> &locos)
 
 void StationCore::setCv(int cv, quint8 value)
 {
-    if (cv >= 1 && cv <= MaxCv)
-        m_state.cvs[cv - 1] = value;
+    if (cv < 1 || cv > MaxCv)
+        return;
+    m_state.cvs[cv - 1] = value;
+    m_state.cvPresent.set(cv - 1);
 }
 
 quint8 StationCore::cv(int cv) const
@@ -194,10 +227,44 @@ quint8 StationCore::cv(int cv) const
     return cv >= 1 && cv <= MaxCv ? m_state.cvs[cv - 1] : 0;
 }
 
+bool StationCore::hasCv(int cv) const
+{
+    return cv >= 1 && cv <= MaxCv && m_state.cvPresent.test(cv - 1);
+}
+
+void StationCore::removeCv(int cv)
+{
+    if (cv >= 1 && cv <= MaxCv)
+        m_state.cvPresent.reset(cv - 1);
+}
+
+void StationCore::setDecoderIdentity(quint8 maker, quint8 version)
+{
+    for (auto [cv, value] : {std::pair{MakerCv, maker}, std::pair{VersionCv, version}}) {
+        setCv(cv, value);
+        m_state.factoryCvs[cv - 1] = value;
+        m_state.factoryCvPresent.set(cv - 1);
+    }
+}
+
+void StationCore::factoryReset()
+{
+    m_state.cvs = m_state.factoryCvs;
+    m_state.cvPresent = m_state.factoryCvPresent;
+}
+
 quint8 StationCore::registerValue(int reg) const
 {
     const quint8 *cell = const_cast<StationCore *>(this)->registerCell(reg);
     return cell ? *cell : 0;
+}
+
+int StationCore::cvOfCell(const quint8 *cell) const
+{
+    const quint8 *first = m_state.cvs.data();
+    if (cell < first || cell >= first + MaxCv)
+        return 0;
+    return int(cell - first) + 1;
 }
 
 // Register mode: registers 1-4 are CVs 1-4, 5 is CV 29, 6 the page register,
@@ -618,6 +685,18 @@ StationCore::Answer StationCore::programming(const CommandBuffer &request)
     // A bit byte uses bits 0-3 only.
     if (!cell || (bitCommand && request.p1 > 15))
         return acknowledgement(request, false, isWrite);
+
+    // A CV the decoder does not have answers no check; a write gives it one.
+    const int cellCv = cvOfCell(cell);
+    if (cellCv != 0 && !isWrite && !hasCv(cellCv))
+        return acknowledgement(request, false, isWrite);
+    if (cellCv == MakerCv && request.p1 == ResetValue
+        && (request.command == Command::WriteCV || request.command == Command::WriteRegister)) {
+        factoryReset();
+        return acknowledgement(request, true, isWrite);
+    }
+    if (cellCv != 0)
+        m_state.cvPresent.set(cellCv - 1);
 
     const int position = bitBytePosition(request.p1);
     const quint8 mask = quint8(1u << position);

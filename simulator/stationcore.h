@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <array>
+#include <bitset>
 #include <functional>
 #include <optional>
 
@@ -59,8 +60,15 @@ struct LocoDrive
 TrackPins defaultOperatingPins(BoardLayout layout);
 TrackPins defaultProgrammingPins(BoardLayout layout);
 
-// The CV contents of a new decoder: short address 3, 28 speed steps.
+// The CV contents of a new decoder: short address 3, 28 speed steps, maker
+// id 13, version 42.
 std::array<quint8, 1024> defaultDecoderCvs();
+
+// Which CVs a decoder has, bit n - 1 for CV n.
+using CvSet = std::bitset<1024>;
+// The CVs of a new decoder: the address, speed, identity, consist, function
+// mapping and speed table CVs that decoders commonly have; no others.
+CvSet defaultDecoderCvSet();
 
 // Everything the station remembers. Tests and kzsim set it up directly or
 // through the setters of StationCore, and inspect it after an exchange.
@@ -89,9 +97,15 @@ struct StationState
     QMap<int, LocoDrive> drives;      // loco number -> last drive state
     QMap<int, quint8> accessories;    // decoder id -> outputs on, bit n = output n
 
-    // The decoder standing on the programming track.
+    // The decoder standing on the programming track. A CV it does not have
+    // acknowledges no check, as on a real decoder; a CV becomes one of its
+    // own when it is set, by the station's setup or by a write.
     bool decoderPresent = true;
     std::array<quint8, 1024> cvs = defaultDecoderCvs(); // CV n at index n - 1
+    CvSet cvPresent = defaultDecoderCvSet();
+    // What writing 8 to CV 8 restores.
+    std::array<quint8, 1024> factoryCvs = defaultDecoderCvs();
+    CvSet factoryCvPresent = defaultDecoderCvSet();
     quint8 pageRegister = 1;
 };
 
@@ -165,6 +179,10 @@ struct LogEntry
 //   byte 255.
 // - Programming commands are acknowledged with P1 = 1, P2 = P3 = 0 and not
 //   acknowledged with P1 = P2 = P3 = 255.
+// - The decoder on the programming track acknowledges no check of a CV it
+//   does not have, and takes a write of 8 to CV 8 (also through register 8)
+//   as a factory reset: every CV goes back to its factory value, CVs written
+//   since are gone again.
 // - A frame with a wrong checksum is ignored. Bytes of an incomplete frame
 //   that sees no further byte for more than 20 ms are dropped, so that the
 //   board falls back into step after a disturbance on the line.
@@ -194,9 +212,17 @@ public:
     // Sets the stored and the active list, as after a restart.
     void setLocos(const QList<LocoEntry> &locos);
     void setDecoderPresent(bool present) { m_state.decoderPresent = present; }
-    // CV numbers 1 to 1024; others are ignored (read as 0).
+    // CV numbers 1 to 1024; others are ignored (read as 0). Setting a CV
+    // gives the decoder that CV; removeCv() takes it away again.
     void setCv(int cv, quint8 value);
     quint8 cv(int cv) const;
+    bool hasCv(int cv) const;
+    void removeCv(int cv);
+    // Maker id (CV 8) and version (CV 7): fixed in the decoder, so a factory
+    // reset keeps them.
+    void setDecoderIdentity(quint8 maker, quint8 version);
+    // What writing 8 to CV 8 does.
+    void factoryReset();
     // Register 1-8 as a register-mode decoder maps it onto its CVs.
     quint8 registerValue(int reg) const;
 
@@ -274,6 +300,8 @@ private:
     quint8 statusFlags() const;
     void restart();
     quint8 *registerCell(int reg);
+    // The CV a cell of the CV array stands for, 0 for the page register.
+    int cvOfCell(const quint8 *cell) const;
 
     // A reply as it goes on the line, after the faults had their way with it.
     struct Outgoing

@@ -9,6 +9,8 @@
 #include "common/settings.h"
 #include "link/commands.h"
 #include "link/portsession.h"
+#include "locolist/decoderfields.h"
+#include "locolist/decodertab.h"
 #include "locolist/kzlocolist.h"
 #include "locolist/ledshape.h"
 
@@ -17,6 +19,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -200,6 +204,9 @@ private slots:
     void setLocoNumberWithoutReply();
     void recognition_data();
     void recognition();
+
+    void decoderTab_data();
+    void decoderTab();
 
     void mnemonicsAndNames();
     void renderTabs();
@@ -1090,6 +1097,159 @@ void TestKzLocoList::recognition()
     QVERIFY(w.rig.station.state().track == TrackOutput::Off);
 }
 
+// --- the decoder tab ---------------------------------------------------------------
+
+void TestKzLocoList::decoderTab_data()
+{
+    QTest::addColumn<QString>("action");     // identify, reset, backup, restore
+    QTest::addColumn<QByteArray>("file");    // restore: the file chosen
+    QTest::addColumn<int>("abortAt");        // the programming request to abort after, 0: none
+    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QList<CommandBuffer>>("writes");
+
+    QTest::newRow("identify") << "identify" << QByteArray() << 0 << QStringList()
+                              << "Decoder ausgelesen" << QList<CommandBuffer>();
+    QTest::newRow("factory reset")
+        << "reset" << QByteArray() << 0
+        << QStringList{"Möchten Sie den Decoder auf die Werkseinstellungen zurücksetzen ?"}
+        << "Der Decoder wurde auf die Werkseinstellungen zurückgesetzt"
+        << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}};
+    // Backed up, then written back from the file: the same values, without
+    // CV 7 and CV 8; question, status and writes follow the station's CVs.
+    QTest::newRow("backup and restore") << "backup" << QByteArray() << 0 << QStringList()
+                                        << QString() << QList<CommandBuffer>();
+    QTest::newRow("bad line")
+        << "restore" << QByteArray("# Sicherung\nCV;Wert\n1;3\n2;300\n") << 0
+        << QStringList{"Die Datei %1 enthält in Zeile 4 keinen gültigen Eintrag (CV 1 bis 1024, "
+                       "Wert 0 bis 255)."}
+        << "Zur Programmierung das Programmiergleis verwenden" << QList<CommandBuffer>();
+    QTest::newRow("CV twice") << "restore" << QByteArray("CV;Wert\n1;3\n1;4\n") << 0
+                              << QStringList{"Die Datei %1 enthält in Zeile 3 keinen gültigen "
+                                             "Eintrag (CV 1 bis 1024, Wert 0 bis 255)."}
+                              << "Zur Programmierung das Programmiergleis verwenden"
+                              << QList<CommandBuffer>();
+    QTest::newRow("only CV 7 and 8") << "restore" << QByteArray("CV;Wert\n7;1\n8;151\n") << 0
+                                     << QStringList{"Die Datei %1 enthält keine CV."}
+                                     << "Zur Programmierung das Programmiergleis verwenden"
+                                     << QList<CommandBuffer>();
+    QTest::newRow("restore") << "restore" << QByteArray("CV;Wert\n8;151\n3;10\n29;6\n") << 0
+                             << QStringList{"Möchten Sie 2 CVs in den Decoder schreiben ?"}
+                             << "2 CVs zurückgeschrieben"
+                             << QList<CommandBuffer>{{1, Command::WriteCV, 10, 3, 0},
+                                                     {1, Command::WriteCV, 6, 29, 0}};
+    QTest::newRow("backup aborted") << "backup" << QByteArray() << 12 << QStringList()
+                                    << "Vorgang abgebrochen" << QList<CommandBuffer>();
+}
+
+void TestKzLocoList::decoderTab()
+{
+    QFETCH(QString, action);
+    QFETCH(QByteArray, file);
+    QFETCH(int, abortAt);
+    QFETCH(QStringList, boxes);
+    QFETCH(QString, status);
+    QFETCH(QList<CommandBuffer>, writes);
+
+    WindowRig w;
+    w.rig.station.setDecoderIdentity(151, 42);
+    w.rig.station.setCv(29, 6);
+    w.rig.station.setCv(1, 3);
+    w.open();
+    auto *tab = w.window->findChild<DecoderTab *>();
+    QVERIFY(tab);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("CV-Sicherung.csv"));
+    QStringList suggested;
+    tab->setFileChooser([&](bool, const QString &offered) {
+        suggested << offered;
+        return path;
+    });
+    if (!file.isEmpty()) {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file);
+    }
+    QLabel *decoderStatus = w.child<QLabel>(QStringLiteral("lblDecoderStatus"));
+    QPushButton *decoderBreak = w.child<QPushButton>(QStringLiteral("cmdDecoderBreak"));
+    bool gated = false;
+    w.atProgrammingRequest(abortAt ? abortAt : 2, [&] {
+        // While the job runs: nothing else starts, the window stays open.
+        w.window->close();
+        gated = w.window->isVisible() && !w.button(QStringLiteral("cmdOperation0"))->isEnabled()
+                && !w.button(QStringLiteral("cmdBackup"))->isEnabled()
+                && !w.tabs()->isTabEnabled(0) && !decoderBreak->isHidden();
+        if (abortAt)
+            decoderBreak->click();
+    });
+    w.rig.boxes.script({BoxAnswer::Yes, BoxAnswer::Yes});
+
+    if (action == QLatin1String("identify"))
+        w.button(QStringLiteral("cmdIdentify"))->click();
+    else if (action == QLatin1String("reset"))
+        w.button(QStringLiteral("cmdFactoryReset"))->click();
+    if (action == QLatin1String("backup")) {
+        w.field(QStringLiteral("txtLastCv"))->setText(QStringLiteral("10"));
+        w.button(QStringLiteral("cmdBackup"))->click();
+        QCOMPARE(suggested, QStringList{QDir::home().filePath(QStringLiteral("CV-Sicherung.csv"))});
+        if (abortAt) {
+            QVERIFY(!QFile::exists(path)); // an aborted backup writes nothing
+        } else {
+            // The CVs the decoder lacks are listed, not saved.
+            int readable = 0;
+            for (int cv = 1; cv <= 10; ++cv) {
+                if (!w.rig.station.hasCv(cv))
+                    continue;
+                ++readable;
+                if (cv != 7 && cv != 8)
+                    writes << CommandBuffer{1, Command::WriteCV,
+                                            w.rig.station.state().cvs[size_t(cv - 1)], quint8(cv), 0};
+            }
+            QCOMPARE(decoderStatus->text(), DecoderFields::backupDoneText(readable, 10 - readable));
+            QFile saved(path);
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            const QByteArray text = saved.readAll();
+            QVERIFY(text.contains("\n# Hersteller: Electronic Solutions Ulm GmbH (151)\n# Version: 42\nCV;Wert\n"));
+            boxes = QStringList{DecoderFields::restoreQuestion(int(writes.size()))};
+            status = DecoderFields::restoreDoneText(int(writes.size()));
+            // What the file holds is written back: change the decoder first.
+            w.rig.station.setCv(1, 99);
+            w.rig.takeRequests();
+        }
+    }
+    if (action == QLatin1String("restore") || (action == QLatin1String("backup") && !abortAt)) {
+        w.atProgrammingRequest(2, [] {});
+        w.button(QStringLiteral("cmdRestore"))->click();
+    }
+
+    for (QString &box : boxes)
+        box.replace(QStringLiteral("%1"), QDir::toNativeSeparators(path));
+    QCOMPARE(w.rig.boxes.texts(), boxes);
+    for (const MessageBoxRequest &box : w.rig.boxes.boxes()) {
+        QCOMPARE(box.caption, QStringLiteral("TALVIRO Velantor"));
+        if (box.buttons == BoxButtons::YesNo) {
+            QCOMPARE(box.icon, BoxIcon::Question);
+            QCOMPARE(box.defaultAnswer, BoxAnswer::No);
+        }
+    }
+    QCOMPARE(decoderStatus->text(), status);
+    QList<CommandBuffer> sent = w.rig.takeRequests();
+    sent.removeIf([](const CommandBuffer &f) { return f.command != Command::WriteCV; });
+    QCOMPARE(sent, writes);
+    if (boxes.isEmpty() || boxes.first().startsWith(QLatin1String("Möchten")))
+        QVERIFY(gated);
+    QVERIFY(decoderBreak->isHidden());
+    QVERIFY(w.button(QStringLiteral("cmdOperation0"))->isEnabled());
+    QVERIFY(w.rig.station.state().track == TrackOutput::Off);
+    if (action == QLatin1String("identify")) {
+        QStringList labels;
+        for (int i = 0; i < 7; ++i)
+            labels << tab->valueLabel(i)->text();
+        QCOMPARE(labels, (QStringList{"Electronic Solutions Ulm GmbH (151)", "42", "3 (kurz)",
+                                      "28/128", "normal", "ein", "aus"}));
+    }
+}
+
 // --- accessibility and looks ---------------------------------------------------------
 
 void TestKzLocoList::mnemonicsAndNames()
@@ -1152,6 +1312,13 @@ void TestKzLocoList::renderTabs()
     });
     w.operate(2);
     QVERIFY(saved);
+
+    // The decoder tab after an identification.
+    w.rig.station.setDecoderIdentity(151, 42);
+    w.rig.station.setCv(1, 3);
+    w.tabs()->setCurrentIndex(2);
+    w.button(QStringLiteral("cmdIdentify"))->click();
+    QVERIFY(w.window->grab().save(dir + QStringLiteral("/kzlocolist-tab2.png")));
 }
 
 KZ_TEST_MAIN(TestKzLocoList)

@@ -3,6 +3,7 @@
 #include "link/exchange.h"
 #include "link/port.h"
 #include "link/serialport.h"
+#include "locolist/decoderfields.h"
 #include "tests/support/testmain.h"
 
 #include <QRegularExpression>
@@ -60,6 +61,16 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("settings saved") << kzControllerSettingsVL::savedText();
     QTest::newRow("settings not saved") << kzControllerSettingsVL::notSavedText();
     QTest::newRow("layout unknown") << kzControllerSettingsVL::undefinedLayoutText();
+    QTest::newRow("decoder identified") << DecoderFields::identifiedText();
+    QTest::newRow("decoder not identified") << DecoderFields::identifyFailedText();
+    QTest::newRow("reset question") << DecoderFields::resetQuestion();
+    QTest::newRow("reset done") << DecoderFields::resetDoneText();
+    QTest::newRow("reset not confirmed") << DecoderFields::resetFailedText();
+    QTest::newRow("backup failed") << DecoderFields::backupFailedText();
+    QTest::newRow("bad backup line")
+        << DecoderFields::badLineText(QStringLiteral("/home/anna/CV-Sicherung.csv"), 4);
+    QTest::newRow("restore question") << DecoderFields::restoreQuestion(28);
+    QTest::newRow("restored") << DecoderFields::restoreDoneText(28);
 }
 
 void TestHandbuch::explainsMessage()

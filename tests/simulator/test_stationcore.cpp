@@ -146,7 +146,8 @@ private Q_SLOTS:
         row("single query of an unknown loco", off, cb(1, 20, 0, 9, 0), cb(1, 20, 255, 9, 0));
         row("walk code 7", off, cb(1, 20, 7, 0, 0), refused(cb(1, 20, 7, 0, 0)));
 
-        // Decoder defaults: CV 1 = 3, CV 29 = 6 (bits 1 and 2), CV 1024 = 0.
+        // Decoder defaults: CV 1 = 3, CV 29 = 6 (bits 1 and 2), the top of the
+        // speed table CV 94 = 255, no CV 9 and no CV 1024.
         row("verify CV 1 = 3", prog, cb(1, 33, 3, 1, 0), programmingReply(33, Ack));
         row("verify CV 1 = 4", prog, cb(1, 33, 4, 1, 0), programmingReply(33, Nak));
         row("verify CV 1 = 3 without programming mode", off, cb(1, 33, 3, 1, 0),
@@ -157,7 +158,13 @@ private Q_SLOTS:
         row("verify bit byte above 15", prog, cb(1, 34, 0x15, 29, 0), programmingReply(34, Nak));
         row("verify register 5 = CV 29", prog, cb(1, 35, 6, 5, 0), programmingReply(35, Ack));
         row("verify register 9", prog, cb(1, 35, 0, 9, 0), programmingReply(35, Nak));
-        row("verify CV 1024 = 0", prog, cb(1, 33, 0, 0, 4), programmingReply(33, Ack));
+        row("verify CV 1024, which the decoder lacks", prog, cb(1, 33, 0, 0, 4),
+            programmingReply(33, Nak));
+        row("bit check of CV 9, which the decoder lacks", prog, cb(1, 34, 0, 9, 0),
+            programmingReply(34, Nak));
+        row("verify CV 7 = 42", prog, cb(1, 33, 42, 7, 0), programmingReply(33, Ack));
+        row("verify CV 8 = 13", prog, cb(1, 33, 13, 8, 0), programmingReply(33, Ack));
+        row("verify CV 94 = 255", prog, cb(1, 33, 255, 94, 0), programmingReply(33, Ack));
         row("verify CV 1025", prog, cb(1, 33, 0, 1, 4), programmingReply(33, Nak));
         row("verify CV 0", prog, cb(1, 33, 0, 0, 0), programmingReply(33, Nak));
         row("write CV 1023 = 255", prog, cb(1, 30, 255, 255, 3), programmingReply(30, Ack));
@@ -322,6 +329,10 @@ private Q_SLOTS:
         QTest::newRow("register 6 is the page register") << cb(1, 32, 47, 6, 0) << -6 << 47;
         QTest::newRow("register 7 is CV 7") << cb(1, 32, 48, 7, 0) << 7 << 48;
         QTest::newRow("register 8 is CV 8") << cb(1, 32, 255, 8, 0) << 8 << 255;
+        // The factory reset keeps the maker id in CV 8.
+        QTest::newRow("8 to CV 8 resets") << cb(1, 30, 8, 8, 0) << 8 << 13;
+        QTest::newRow("8 to register 8 resets") << cb(1, 32, 8, 8, 0) << 8 << 13;
+        QTest::newRow("bit 3 of CV 8 is no reset") << cb(1, 31, 3, 8, 0) << 8 << 5;
     }
 
     void programmingWrites()
@@ -346,6 +357,48 @@ private Q_SLOTS:
         const int before = cv > 0 ? m_core.cv(cv) : m_core.registerValue(-cv);
         QCOMPARE(*exchange(request), programmingReply(request.command, Nak));
         QCOMPARE(cv > 0 ? m_core.cv(cv) : m_core.registerValue(-cv), before);
+    }
+
+    // What the decoder remembers across writes and a factory reset: after
+    // the writes, one check and its reply.
+    void decoderMemory_data()
+    {
+        QTest::addColumn<QList<CommandBuffer>>("writes");
+        QTest::addColumn<CommandBuffer>("check");
+        QTest::addColumn<CommandBuffer>("reply");
+
+        const CommandBuffer reset = cb(1, 30, 8, 8, 0);
+        auto row = [](const char *name, QList<CommandBuffer> writes, CommandBuffer check,
+                      CommandBuffer reply) {
+            QTest::newRow(name) << writes << check << programmingReply(check.command, reply);
+        };
+        row("a written CV answers", {cb(1, 30, 5, 44, 1)}, cb(1, 33, 5, 44, 1), Ack);
+        row("a bit written to a new CV answers", {cb(1, 31, 9, 9, 0)}, cb(1, 33, 2, 9, 0), Ack);
+        row("a reset forgets a written CV", {cb(1, 30, 5, 44, 1), reset}, cb(1, 33, 5, 44, 1), Nak);
+        row("a reset restores CV 29", {cb(1, 30, 38, 29, 0), reset}, cb(1, 33, 6, 29, 0), Ack);
+        row("a reset through register 8", {cb(1, 30, 38, 29, 0), cb(1, 32, 8, 8, 0)},
+            cb(1, 33, 6, 29, 0), Ack);
+        row("a reset keeps the maker id", {cb(1, 30, 77, 8, 0), reset}, cb(1, 33, 151, 8, 0), Ack);
+        row("a reset keeps the version", {cb(1, 30, 77, 7, 0), reset}, cb(1, 33, 12, 7, 0), Ack);
+        row("9 to CV 8 is no reset", {cb(1, 30, 38, 29, 0), cb(1, 30, 9, 8, 0)},
+            cb(1, 33, 38, 29, 0), Ack);
+    }
+
+    void decoderMemory()
+    {
+        QFETCH(QList<CommandBuffer>, writes);
+        QFETCH(CommandBuffer, check);
+        QFETCH(CommandBuffer, reply);
+
+        m_core.setTrackOutput(TrackOutput::Programming);
+        m_core.setDecoderIdentity(151, 12);
+        for (const CommandBuffer &write : std::as_const(writes))
+            QCOMPARE(exchange(write)->p1, Ack.p1);
+        QCOMPARE(*exchange(check), reply);
+
+        // A CV the setup takes away answers nothing any more.
+        m_core.removeCv(29);
+        QCOMPARE(exchange(cb(1, 34, 9, 29, 0))->p1, Nak.p1);
     }
 
     void timing_data()

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "locolist/decoderfields.h"
+#include "locolist/decoderjobs.h"
+#include "locolist/operationdisplay.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QLineEdit;
+class QProgressBar;
+
+// The "Decoder" tab: identify a decoder, reset it to its factory settings,
+// back its CVs up into a file and write them back. It asks its questions,
+// checks its fields and files and shows the outcomes; the window runs the
+// jobs on the programming track (operationRequested) and hands the results
+// back.
+class DecoderTab final : public QWidget, public OperationDisplay
+{
+    Q_OBJECT
+
+public:
+    // What the window is to run, with everything the tab asked for.
+    struct Request
+    {
+        DecoderJobs::Job job;
+        QString path; // backup: the file to save
+    };
+    // Asks the user for a file to save (save) or to open, offering suggested;
+    // the chosen path, or empty when the user cancelled.
+    using FileChooser = std::function<QString(bool save, const QString &suggested)>;
+
+    explicit DecoderTab(QWidget *parent = nullptr);
+
+    // The desktop's file dialogs unless replaced (tests answer with a path).
+    void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
+
+    // OperationDisplay
+    LedShape *led(int index) const override { return m_led[index]; }
+    void setStatus(const QColor &color, const QString &text) override;
+    void setStatusText(const QString &text) override;
+    void showProgress(int percent) override;
+    QLabel *elapsed() const override { return m_elapsed; }
+    QPushButton *breakButton() const override { return m_break; }
+
+    // Every control that can start an operation.
+    void setControlsEnabled(bool enabled);
+
+    // A job of request starts: the blue lamp and the running text.
+    void jobStarts(const Request &request);
+    // The outcome of the job of request. An aborted job keeps the abort
+    // display; a complete backup is saved now.
+    void showOutcome(const DecoderJobs::Outcome &outcome, const Request &request);
+
+private:
+    void showIdentification(const DecoderJobs::Identification &result);
+    void showReset(DecoderReply reply);
+    // Saves a complete backup into path; an aborted or failed one writes nothing.
+    void showBackup(const DecoderJobs::Backup &result, const QString &path);
+    void showRestore(const DecoderJobs::Restore &result);
+
+
+public:
+    QLabel *valueLabel(int index) const { return m_values.at(index); }
+    QLineEdit *firstCv() const { return m_firstCv; }
+    QLineEdit *lastCv() const { return m_lastCv; }
+
+signals:
+    void operationRequested(const DecoderTab::Request &request);
+    void breakClicked();
+
+private:
+    void backupClicked();
+    void restoreClicked();
+    bool ask(const QString &question) const;
+    void warn(const QString &text) const;
+    void light(int lamp);
+    void done(bool success, const QString &text);
+
+    FileChooser m_chooseFile;
+    // CV 7 and CV 8 of the last identification, for the backup's header.
+    DecoderFields::CvValues m_identity;
+
+    LedShape *m_led[3] = {};
+    QLabel *m_status = nullptr;
+    QProgressBar *m_progress = nullptr;
+    QLabel *m_elapsed = nullptr;
+    QPushButton *m_break = nullptr;
+    QPushButton *m_identify = nullptr;
+    QPushButton *m_reset = nullptr;
+    QList<QLabel *> m_values;
+    QLineEdit *m_firstCv = nullptr;
+    QLineEdit *m_lastCv = nullptr;
+    QPushButton *m_backup = nullptr;
+    QPushButton *m_restore = nullptr;
+};
