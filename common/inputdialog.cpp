@@ -1,5 +1,6 @@
 #include "common/inputdialog.h"
 
+#include "common/commandbutton.h"
 #include "common/errors.h"
 #include "common/program.h"
 #include "common/validation.h"
@@ -48,6 +49,9 @@ sysInput::sysInput(QWidget *parent)
     m_cancel->setObjectName(QStringLiteral("btnCancel"));
     m_cancel->setGeometry(104, 62, 89, 25);
     m_cancel->setAutoDefault(false);
+    // Tabbing to "Abbruch" and pressing Enter cancels; OK stays the button
+    // Enter presses in the field.
+    pressOnEnter(m_cancel);
 
     setTabOrder(m_entry, m_ok);
     setTabOrder(m_ok, m_cancel);

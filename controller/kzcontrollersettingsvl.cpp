@@ -1,5 +1,6 @@
 #include "controller/kzcontrollersettingsvl.h"
 
+#include "common/commandbutton.h"
 #include "common/messagebox.h"
 #include "common/program.h"
 #include "common/validation.h"
@@ -127,8 +128,11 @@ kzControllerSettingsVL::kzControllerSettingsVL(QWidget *parent)
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     m_cmdCancel = new QPushButton(QStringLiteral("&Abbruch"), this);
     m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    for (QPushButton *button : {m_cmdChangeSettings, m_cmdClose, m_cmdOK, m_cmdCancel})
+    // Enter presses the focused button; elsewhere it presses OK while editing.
+    for (QPushButton *button : {m_cmdChangeSettings, m_cmdClose, m_cmdOK, m_cmdCancel}) {
         button->setAutoDefault(false);
+        pressOnEnter(button);
+    }
     m_cmdOK->setDefault(true);
 
     auto *buttons = new QGridLayout;
@@ -224,7 +228,18 @@ void kzControllerSettingsVL::loadDialog()
     setWindowTitle(baseCaption());
     setEditing(false);
     m_cmdChangeSettings->setEnabled(false);
-    showData();
+    showReading();
+}
+
+void kzControllerSettingsVL::showReading()
+{
+    m_lblFirmwareVersion->clear();
+    m_lblControllerType->clear();
+    m_chkHWNotstop->hide();
+    m_chkHWNotstop->setChecked(false);
+    m_lblNotstopNotAvailable->hide();
+    for (QLineEdit *field : pinFields())
+        field->clear();
 }
 
 void kzControllerSettingsVL::activateFirstTime()

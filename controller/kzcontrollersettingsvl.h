@@ -52,6 +52,9 @@ private slots:
 private:
     void loadDialog();
     void showData();
+    // Empty fields and labels while the controller is read: what an earlier
+    // opening read may belong to another controller.
+    void showReading();
     void setEditing(bool editing);
     QList<QLineEdit *> pinFields() const;
 

@@ -45,9 +45,11 @@ AccessoryPanel::AccessoryPanel(int index, QWidget *parent)
         off->setObjectName(QStringLiteral("btnPort%1Off").arg(port));
         on->setAccessibleName(caption + QStringLiteral(" ON") + where);
         off->setAccessibleName(caption + QStringLiteral(" OFF") + where);
+        // A click takes the focus, as on any command button, so that the
+        // field it leaves sees its focus go first.
         for (QPushButton *button : {on, off}) {
             button->setFixedWidth(38);
-            button->setFocusPolicy(Qt::TabFocus);
+            button->setFocusPolicy(Qt::StrongFocus);
         }
         setButtonColour(on, StatusColour::Success);
         setButtonColour(off, StatusColour::Failure);

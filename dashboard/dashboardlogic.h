@@ -109,3 +109,7 @@ inline const QString ManualMissingText = QStringLiteral("Handbuch nicht vorhande
 // path so that the user can open it another way.
 QString manualNoPdfApplicationText(const QString &path);
 QString manualNotOpenedText(const QString &path);
+
+// Escape presses the stop of all locos, as an emergency button on a desk
+// would; the button's tool-tip says so.
+inline const QString GlobalStopToolTip = QStringLiteral("Alle Loks anhalten (Taste Esc)");

@@ -203,12 +203,23 @@ void kzVelantor::keyPressEvent(QKeyEvent *event)
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
         auto *focused = qobject_cast<QPushButton *>(focusWidget());
+        // A check box drawn as a button ("Licht") is no command button: Space
+        // switches it, Enter belongs to the default button.
+        if (focused && focused->isCheckable())
+            focused = nullptr;
         QPushButton *target = focused ? focused : m_check;
         if (target->isVisible() && target->isEnabled()) {
             target->click();
             event->accept();
             return;
         }
+    }
+    // Escape stops all locos; an open list or box takes its Escape first.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier
+        && m_globalStop->isVisible() && m_globalStop->isEnabled()) {
+        m_globalStop->click();
+        event->accept();
+        return;
     }
     QMainWindow::keyPressEvent(event);
 }

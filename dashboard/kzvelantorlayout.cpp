@@ -175,7 +175,7 @@ QWidget *kzVelantor::buildControlArea(QWidget *parent)
     bold.setBold(true);
     m_globalStop->setFont(bold);
     m_globalStop->setMinimumSize(140, 32);
-    m_globalStop->setToolTip(QStringLiteral("Alle Loks anhalten"));
+    m_globalStop->setToolTip(GlobalStopToolTip);
     m_globalStop->setAccessibleName(QStringLiteral("STOP (alle Loks)"));
     setButtonColour(m_globalStop, StatusColour::Failure);
 
@@ -282,11 +282,11 @@ void kzVelantor::connectPanels()
         LocoPanel *panel = m_locoPanels[i];
         connect(panel->kzSlider(), &QSlider::valueChanged, this,
                 [this, i](int value) { changeSlider(i, value); });
-        connect(panel->kzDirection(), &QToolButton::clicked, this,
+        connect(panel, &LocoPanel::directionToggled, this,
                 [this, i](bool pressed) { clickDirection(i, pressed); });
-        connect(panel->chkLight(), &QPushButton::clicked, this,
+        connect(panel, &LocoPanel::lightToggled, this,
                 [this, i](bool pressed) { clickLight(i, pressed); });
-        connect(panel->tlbFunctionKeys(), &FunctionKeyBar::buttonClicked, this,
+        connect(panel->tlbFunctionKeys(), &FunctionKeyBar::buttonToggled, this,
                 [this, i](const QString &key, bool pressed) { clickFunctionKey(i, key, pressed); });
         connect(panel->btnStop(), &QPushButton::clicked, this, [this, i] { clickStop(i); });
         connect(panel->kzSliderNo(), &LocoNumberBox::dropDown, this,

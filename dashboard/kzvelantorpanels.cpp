@@ -44,15 +44,15 @@ void kzVelantor::followLocoState(int number, const LocoSnapshot &before, const L
             const FlagScope quiet(m_suppressSpeedCommand);
             panel->kzSlider()->setValue(sliderFromSpeed(after.speed));
         }
+        // The buttons are set without their toggled signals: the loco has
+        // this state already, and nothing is to be sent for it.
         if (before.forward != after.forward)
-            panel->kzDirection()->setChecked(after.forward);
+            panel->restoreDirection(after.forward);
         if (before.light() != after.light())
-            panel->chkLight()->setChecked(after.light());
+            panel->restoreLight(after.light());
         for (int function = 1; function <= Limits::MaxFunction; ++function) {
-            if (before.function(function) == after.function(function))
-                continue;
-            if (QToolButton *button = panel->tlbFunctionKeys()->button(functionKey(function)))
-                button->setChecked(after.function(function));
+            if (before.function(function) != after.function(function))
+                panel->tlbFunctionKeys()->restore(functionKey(function), after.function(function));
         }
     }
 }
@@ -76,22 +76,20 @@ void kzVelantor::changeSlider(int panel, int value)
 void kzVelantor::clickDirection(int panel, bool pressed)
 {
     if (!driveLoco(panel, DriveIntent::direction(0, pressed)))
-        m_locoPanels[panel]->kzDirection()->setChecked(!pressed);
+        m_locoPanels[panel]->restoreDirection(!pressed);
 }
 
 void kzVelantor::clickLight(int panel, bool pressed)
 {
     if (!driveLoco(panel, DriveIntent::function(0, 0, pressed)))
-        m_locoPanels[panel]->chkLight()->setChecked(!pressed);
+        m_locoPanels[panel]->restoreLight(!pressed);
 }
 
 void kzVelantor::clickFunctionKey(int panel, const QString &key, bool pressed)
 {
     const int number = functionNumberFromKey(key);
-    if (!driveLoco(panel, DriveIntent::function(0, number, pressed))) {
-        if (QToolButton *button = m_locoPanels[panel]->tlbFunctionKeys()->button(key))
-            button->setChecked(!pressed);
-    }
+    if (!driveLoco(panel, DriveIntent::function(0, number, pressed)))
+        m_locoPanels[panel]->tlbFunctionKeys()->restore(key, !pressed);
 }
 
 void kzVelantor::clickStop(int panel)

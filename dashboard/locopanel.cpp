@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -56,8 +57,12 @@ FunctionKeyBar::FunctionKeyBar(QWidget *parent)
         button->setMinimumWidth(34);
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         grid->addWidget(button, (number - 1) / 2, (number - 1) % 2);
-        connect(button, &QToolButton::clicked, this,
-                [this, key](bool pressed) { emit buttonClicked(key, pressed); });
+        // The state, not the click: the accessibility interface toggles a
+        // button without clicking it.
+        connect(button, &QToolButton::toggled, this, [this, key](bool pressed) {
+            if (!m_restoring)
+                emit buttonToggled(key, pressed);
+        });
         // However the state changes, the colour follows it.
         connect(button, &QToolButton::toggled, button, [button](bool on) {
             setButtonColour(button, on ? FunctionOnColour : QColor());
@@ -73,6 +78,15 @@ QToolButton *FunctionKeyBar::button(const QString &key) const
             return button;
     }
     return nullptr;
+}
+
+void FunctionKeyBar::restore(const QString &key, bool pressed)
+{
+    QToolButton *target = button(key);
+    if (!target)
+        return;
+    const QScopedValueRollback<bool> restoring(m_restoring, true);
+    target->setChecked(pressed);
 }
 
 SpeedSlider::SpeedSlider(QWidget *parent)
@@ -156,6 +170,9 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     m_direction->setObjectName(QStringLiteral("kzDirection"));
     m_direction->setCheckable(true);
     m_direction->setChecked(true);
+    // A click takes the focus, so that leaving the loco number by it asks for
+    // the speed steps before the direction is sent.
+    m_direction->setFocusPolicy(Qt::StrongFocus);
     m_direction->setIconSize(QSize(24, 24));
     m_direction->setAccessibleName(QStringLiteral("Fahrtrichtung") + where);
     m_direction->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -187,8 +204,18 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     setTabOrder(m_stop, m_slider);
     setTabOrder(m_slider, m_light);
 
-    connect(m_direction, &QToolButton::toggled, this, &LocoPanel::showDirection);
-    connect(m_light, &QPushButton::toggled, this, &LocoPanel::showLight);
+    // The look first, then the intent: a refused intent restores the state
+    // from within, and the look must end with the restored one.
+    connect(m_direction, &QToolButton::toggled, this, [this](bool up) {
+        showDirection(up);
+        if (!m_restoring)
+            emit directionToggled(up);
+    });
+    connect(m_light, &QPushButton::toggled, this, [this](bool on) {
+        showLight(on);
+        if (!m_restoring)
+            emit lightToggled(on);
+    });
     showDirection(true);
     showSliderValue(SliderStop);
 }
@@ -201,6 +228,18 @@ void LocoPanel::showSliderValue(int value)
     const bool stopped = value == SliderStop;
     m_direction->setEnabled(stopped);
     m_sliderNo->setEnabled(stopped);
+}
+
+void LocoPanel::restoreDirection(bool up)
+{
+    const QScopedValueRollback<bool> restoring(m_restoring, true);
+    m_direction->setChecked(up);
+}
+
+void LocoPanel::restoreLight(bool on)
+{
+    const QScopedValueRollback<bool> restoring(m_restoring, true);
+    m_light->setChecked(on);
 }
 
 void LocoPanel::showDirection(bool up)

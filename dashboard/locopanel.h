@@ -43,12 +43,17 @@ public:
     QToolButton *button(const QString &key) const;
     const QList<QToolButton *> &buttons() const { return m_buttons; }
 
+    // Puts a key back into a state the controller has, without telling.
+    void restore(const QString &key, bool pressed);
+
 signals:
-    // A key was clicked; pressed is its state after the click.
-    void buttonClicked(const QString &key, bool pressed);
+    // A key changed its state, however it was pressed (mouse, keyboard or the
+    // accessibility interface); pressed is its new state.
+    void buttonToggled(const QString &key, bool pressed);
 
 private:
     QList<QToolButton *> m_buttons;
+    bool m_restoring = false;
 };
 
 // The speed slider, vertical, its value the speed: 0 (stopped) at the bottom,
@@ -88,6 +93,17 @@ public:
     // loco number can be changed only at the stop position.
     void showSliderValue(int value);
 
+    // Put the direction or the light back into a state the controller has,
+    // without telling: nothing is to be sent for it.
+    void restoreDirection(bool up);
+    void restoreLight(bool on);
+
+signals:
+    // The direction or the light changed, however the button was pressed
+    // (mouse, keyboard or the accessibility interface).
+    void directionToggled(bool up);
+    void lightToggled(bool on);
+
 private:
     void showDirection(bool up);
     void showLight(bool on);
@@ -101,4 +117,5 @@ private:
     QPushButton *m_light;
     FunctionKeyBar *m_functions;
     QToolButton *m_direction;
+    bool m_restoring = false;
 };

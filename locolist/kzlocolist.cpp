@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 #include <QTabWidget>
 
 using ProgFields::ProgType;
@@ -67,8 +68,8 @@ kzLocoList::kzLocoList(QWidget *parent)
     m_tabs->addTab(m_progTab, QStringLiteral("Pro&grammierung"));
     connect(m_progTab, &ProgrammingTab::breakClicked, this,
             [this] { m_programmer.requestAbort(); });
-    connect(m_progTab, &ProgrammingTab::autoConfigClicked, this, &kzLocoList::saveAutoConfig);
-    connect(m_progTab, &ProgrammingTab::typeClicked, this, &kzLocoList::selectProgType);
+    connect(m_progTab, &ProgrammingTab::autoConfigToggled, this, &kzLocoList::saveAutoConfig);
+    connect(m_progTab, &ProgrammingTab::typeChosen, this, &kzLocoList::selectProgType);
     connect(m_progTab, &ProgrammingTab::stepClicked, this, &kzLocoList::stepValue);
     connect(m_progTab, &ProgrammingTab::operationClicked, this, &kzLocoList::runOperation);
     connect(m_progTab, &ProgrammingTab::setLocoNumberClicked, this, &kzLocoList::setLocoNumber);
@@ -157,6 +158,8 @@ void kzLocoList::firstActivation()
     const int autoConfig =
         sysGetSetting(AutoConfigKey, QStringLiteral("1"), SettingsSection).trimmed().toInt(&ok);
     // Only "0" and "1" are ever written; anything else keeps the default.
+    // Showing the stored value is no change of it.
+    const QSignalBlocker quiet(m_autoConfig);
     m_autoConfig->setChecked(!ok || autoConfig != 0);
     SetProgMode(false);
 }
@@ -395,6 +398,7 @@ void kzLocoList::selectProgType(int type)
     const ProgFields::TypeSetup setup = ProgFields::typeSetup(ProgType(type));
     m_lblCV->setText(setup.addressCaption);
     m_value[0]->setAccessibleName(setup.addressCaption);
+    m_progTab->spin(0)->setFieldName(setup.addressCaption);
     m_lblBit->setVisible(setup.bitShown);
     m_value[1]->setVisible(setup.bitShown);
     m_bitSpin->setVisible(setup.bitShown);

@@ -33,23 +33,25 @@ SpinButtons::SpinButtons(const QString &fieldName, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    const struct
-    {
-        Qt::ArrowType arrow;
-        bool up;
-        QString name;
-    } buttons[] = {{Qt::UpArrow, true, fieldName + QStringLiteral(" erhöhen")},
-                   {Qt::DownArrow, false, fieldName + QStringLiteral(" verringern")}};
-    for (const auto &entry : buttons) {
+    for (const bool up : {true, false}) {
         auto *button = new QToolButton(this);
-        button->setObjectName(entry.up ? QStringLiteral("up") : QStringLiteral("down"));
-        button->setArrowType(entry.arrow);
-        button->setAccessibleName(entry.name);
-        button->setToolTip(entry.name);
+        button->setObjectName(up ? QStringLiteral("up") : QStringLiteral("down"));
+        button->setArrowType(up ? Qt::UpArrow : Qt::DownArrow);
         button->setFixedSize(16, 12);
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoRepeat(true);
         layout->addWidget(button);
-        connect(button, &QToolButton::clicked, this, [this, up = entry.up] { emit stepped(up); });
+        connect(button, &QToolButton::clicked, this, [this, up] { emit stepped(up); });
+    }
+    setFieldName(fieldName);
+}
+
+void SpinButtons::setFieldName(const QString &fieldName)
+{
+    for (QToolButton *button : findChildren<QToolButton *>(Qt::FindDirectChildrenOnly)) {
+        const bool up = button->objectName() == QLatin1String("up");
+        const QString name = fieldName + (up ? QStringLiteral(" erhöhen") : QStringLiteral(" verringern"));
+        button->setAccessibleName(name);
+        button->setToolTip(name);
     }
 }

@@ -31,6 +31,10 @@ class SpinButtons : public QWidget
 public:
     explicit SpinButtons(const QString &fieldName, QWidget *parent = nullptr);
 
+    // The arrows are announced by the name of the field they step; it
+    // follows the field's label when that changes.
+    void setFieldName(const QString &fieldName);
+
 signals:
     void stepped(bool up);
 };

@@ -1,5 +1,6 @@
 #include "locolist/programmingtab.h"
 
+#include "common/commandbutton.h"
 #include "common/validation.h"
 #include "locolist/ledshape.h"
 
@@ -57,6 +58,7 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
     m_break = new QPushButton(QStringLiteral("&Abbruch"), frame);
     m_break->setObjectName(QStringLiteral("cmdBreak"));
     m_break->setAutoDefault(false);
+    pressOnEnter(m_break);
     QSizePolicy keepSpace = m_break->sizePolicy();
     keepSpace.setRetainSizeWhenHidden(true);
     m_break->setSizePolicy(keepSpace);
@@ -65,15 +67,20 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
 
     m_autoConfig = new QCheckBox(QStringLiteral(" au&tomatisch in Konfiguration übernnehmen"), frame);
     m_autoConfig->setObjectName(QStringLiteral("chkAutoConfig"));
-    connect(m_autoConfig, &QCheckBox::clicked, this, &ProgrammingTab::autoConfigClicked);
+    // The state, not the click: the accessibility interface toggles without
+    // clicking.
+    connect(m_autoConfig, &QCheckBox::toggled, this, &ProgrammingTab::autoConfigToggled);
 
     const char *typeCaptions[] = {"&CV voller Wert", "CV &Bitwert", "&Register"};
     for (int i = 0; i < 3; ++i) {
         m_progType[i] = new QRadioButton(QString::fromUtf8(typeCaptions[i]), frame);
         m_progType[i]->setObjectName(QStringLiteral("optProgType%1").arg(i));
-        connect(m_progType[i], &QRadioButton::clicked, this, [this, i] { emit typeClicked(i); });
+        m_progType[i]->setChecked(i == 0);
+        connect(m_progType[i], &QRadioButton::toggled, this, [this, i](bool checked) {
+            if (checked)
+                emit typeChosen(i);
+        });
     }
-    m_progType[0]->setChecked(true);
 
     m_lblCV = new QLabel(QStringLiteral("CV"), frame);
     m_lblCV->setObjectName(QStringLiteral("lblCV"));
@@ -103,6 +110,7 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
         m_operation[i] = new QPushButton(QString::fromUtf8(operations[i]), frame);
         m_operation[i]->setObjectName(QStringLiteral("cmdOperation%1").arg(i));
         m_operation[i]->setAutoDefault(false);
+        pressOnEnter(m_operation[i]);
         connect(m_operation[i], &QPushButton::clicked, this,
                 [this, i] { emit operationClicked(i); });
     }
@@ -119,10 +127,12 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
     m_locoNumberSet = new QPushButton(QStringLiteral("Lok-&Nummer setzen"), frame);
     m_locoNumberSet->setObjectName(QStringLiteral("cmdLocoNumberSet"));
     m_locoNumberSet->setAutoDefault(false);
+    pressOnEnter(m_locoNumberSet);
     connect(m_locoNumberSet, &QPushButton::clicked, this, &ProgrammingTab::setLocoNumberClicked);
     m_locoRecognition = new QPushButton(QStringLiteral("Lok-Nummer &erkennen"), frame);
     m_locoRecognition->setObjectName(QStringLiteral("cmdLocoRecognition"));
     m_locoRecognition->setAutoDefault(false);
+    pressOnEnter(m_locoRecognition);
     connect(m_locoRecognition, &QPushButton::clicked, this,
             &ProgrammingTab::recogniseClicked);
 

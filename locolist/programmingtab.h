@@ -53,8 +53,8 @@ public:
 
 signals:
     void breakClicked();
-    void autoConfigClicked(bool checked);
-    void typeClicked(int type);
+    void autoConfigToggled(bool checked);
+    void typeChosen(int type);
     void stepClicked(int index, bool up);
     void operationClicked(int operation);
     void setLocoNumberClicked();

@@ -79,6 +79,24 @@ void TestKzInfo::clicks()
     onFreeArea.show();
     QTest::mouseClick(&onFreeArea, Qt::LeftButton, {}, QPoint(10, 290));
     QVERIFY(!onFreeArea.isVisible());
+
+    // A click is a press and a release there: a press alone, or one dragged
+    // off the window before it is let go, leaves it open.
+    kzInfo pressed;
+    pressed.show();
+    QTest::mousePress(&pressed, Qt::LeftButton, {}, QPoint(10, 290));
+    QVERIFY(pressed.isVisible());
+    QTest::mouseRelease(&pressed, Qt::LeftButton, {}, QPoint(10, 290));
+    QVERIFY(!pressed.isVisible());
+
+    kzInfo draggedOff;
+    draggedOff.show();
+    QTest::mousePress(draggedOff.piclogo(), Qt::LeftButton, {}, QPoint(20, 20));
+    QTest::mouseRelease(draggedOff.piclogo(), Qt::LeftButton, {}, QPoint(-40, -40));
+    QVERIFY(draggedOff.isVisible());
+    QTest::mousePress(&draggedOff, Qt::LeftButton, {}, QPoint(10, 290));
+    QTest::mouseRelease(&draggedOff, Qt::LeftButton, {}, QPoint(900, 900));
+    QVERIFY(draggedOff.isVisible());
 }
 
 void TestKzInfo::closeTimer()

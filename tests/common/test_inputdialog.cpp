@@ -100,6 +100,7 @@ void TestInputDialog::cancelPaths_data()
     QTest::newRow("Abbruch") << 0;
     QTest::newRow("Esc") << 1;
     QTest::newRow("close box") << 2;
+    QTest::newRow("Tab to Abbruch, Enter") << 3;
 }
 
 void TestInputDialog::cancelPaths()
@@ -113,7 +114,13 @@ void TestInputDialog::cancelPaths()
             switch (how) {
             case 0: dialog->cancelButton()->click(); break;
             case 1: QTest::keyClick(dialog->entry(), Qt::Key_Escape); break;
-            default: dialog->close(); break;
+            case 2: dialog->close(); break;
+            default:
+                QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+                QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+                QCOMPARE(dialog->focusWidget(), dialog->cancelButton());
+                QTest::keyClick(dialog->cancelButton(), Qt::Key_Return);
+                break;
             }
             QVERIFY(!dialog->isVisible());
         });

@@ -289,8 +289,11 @@ void TestKzControllerSettingsVL::statusInputOnIsKeptWithNotAvailable()
 void TestKzControllerSettingsVL::closeAndCancelSendNothing_data()
 {
     QTest::addColumn<bool>("editing");
-    QTest::newRow("Schliessen") << false;
-    QTest::newRow("Abbruch") << true;
+    QTest::addColumn<bool>("byEnter"); // focused, then Enter
+    QTest::newRow("Schliessen") << false << false;
+    QTest::newRow("Abbruch") << true << false;
+    QTest::newRow("Enter on Schliessen") << false << true;
+    QTest::newRow("Enter on Abbruch, not OK") << true << true;
 }
 
 void TestKzControllerSettingsVL::closeAndCancelSendNothing()
@@ -302,8 +305,15 @@ void TestKzControllerSettingsVL::closeAndCancelSendNothing()
         startEditing(rig, opened);
         opened.field("txtOperationPin")->setText(QStringLiteral("9"));
     }
+    QFETCH(bool, byEnter);
     rig.gate.clearSent();
-    opened.button(editing ? "cmdCancel" : "cmdClose")->click();
+    QPushButton *button = opened.button(editing ? "cmdCancel" : "cmdClose");
+    if (byEnter) {
+        button->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(button, Qt::Key_Return);
+    } else {
+        button->click();
+    }
     QVERIFY(!opened.dialog->isVisible());
     QCOMPARE(opened.dialog->result(), int(QDialog::Rejected));
     QVERIFY(rig.gate.sent().isEmpty());
@@ -318,8 +328,24 @@ void TestKzControllerSettingsVL::failedReadOffersNoChange()
     open(1);
     rig.boxes.clear();
     // Controller 2 does not answer: the dialog shows what it has, but the
-    // values of controller 1 must never be written to it.
-    const Opened opened = open(2);
+    // values of controller 1 must never be written to it, nor shown while it
+    // is being read.
+    QStringList shownWhileReading;
+    Opened opened;
+    opened.dialog = std::make_unique<kzControllerSettingsVL>();
+    rig.station.setLogObserver([&](const LogEntry &entry) {
+        if (entry.direction != LogEntry::Received || !shownWhileReading.isEmpty())
+            return;
+        shownWhileReading = pinTexts(opened);
+        shownWhileReading << opened.label("lblFirmwareVersion")->text()
+                          << opened.label("lblControllerType")->text();
+        if (!opened.label("lblNotstopNotAvailable")->isHidden())
+            shownWhileReading << opened.label("lblNotstopNotAvailable")->text();
+    });
+    opened.dialog->setControllerID(2);
+    opened.dialog->show();
+    QCoreApplication::processEvents();
+    QCOMPARE(shownWhileReading, QStringList(8, QString()));
     QVERIFY(!opened.dialog->lastReadSucceeded());
     QCOMPARE(rig.boxes.texts(), QStringList{QStringLiteral("Controller 2 antwortet nicht.")});
     QCOMPARE(pinTexts(opened), (QStringList{"4", "12", "A0", "6", "13", "A7"}));

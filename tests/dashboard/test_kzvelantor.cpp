@@ -95,6 +95,26 @@ QColor textColour(const QLabel *label)
     return label->palette().color(QPalette::WindowText);
 }
 
+// Presses a control the way a screen reader or switch control does.
+void accessibleAction(QWidget *control, const QString &action)
+{
+    QAccessibleInterface *face = QAccessible::queryAccessibleInterface(control);
+    QVERIFY(face);
+    QAccessibleActionInterface *actions = face->actionInterface();
+    QVERIFY(actions);
+    QVERIFY2(actions->actionNames().contains(action), qPrintable(actions->actionNames().join(',')));
+    actions->doAction(action);
+}
+
+// A click, or the accessibility interface's toggle.
+void press(QAbstractButton *button, bool accessible)
+{
+    if (accessible)
+        accessibleAction(button, QAccessibleActionInterface::toggleAction());
+    else
+        button->click();
+}
+
 // The contrast of two colours as the accessibility guidelines (WCAG) define
 // it: (L1 + 0.05) / (L2 + 0.05) of their relative luminances.
 double contrastRatio(const QColor &a, const QColor &b)
@@ -143,10 +163,13 @@ private slots:
     void globalStopSendsOneCommand();
     void lightAndFunctionKeys();
     void directionToggle();
+    void everyToggleSendsWhatItShows_data();
+    void everyToggleSendsWhatItShows();
     void panelsFollowTheLocoState_data();
     void panelsFollowTheLocoState();
     void refusedNumbersSendNothing_data();
     void refusedNumbersSendNothing();
+    void speedStepsOnLeavingTheLocoNumber_data();
     void speedStepsOnLeavingTheLocoNumber();
     void locoListWalk();
     void locoListWalkEndsWithoutReply();
@@ -173,6 +196,8 @@ private slots:
     void helpOpensTheManual();
     void otherWindowsGetTheControllerNumber();
     void enterAndMnemonicsStartTheCheck();
+    void keysInTheControlFrame_data();
+    void keysInTheControlFrame();
     void everyInputHasAnAccessibleName();
     void toolBarReachedByKeyboard();
     void phoneDrivesALocoThePanelShows();
@@ -643,6 +668,54 @@ void TestKzVelantor::directionToggle()
     QCOMPARE(direction->icon().pixmap(QSize(24, 24), QIcon::Disabled).toImage(), up);
 }
 
+void TestKzVelantor::everyToggleSendsWhatItShows_data()
+{
+    QTest::addColumn<QString>("control"); // a function key, "Licht" or "Richtung"
+    QTest::addColumn<bool>("accessible");
+    QTest::addColumn<CommandBuffer>("first");
+    QTest::addColumn<CommandBuffer>("second");
+    for (int number = 1; number <= 12; ++number) {
+        const QString key = QStringLiteral("F%1").arg(number);
+        QTest::addRow("%s toggled", qPrintable(key))
+            << key << true << frame(1, Command::FunctionOn, quint8(number), 2, 0)
+            << frame(1, Command::FunctionOff, quint8(number), 2, 0);
+    }
+    QTest::newRow("F7 clicked") << "F7" << false << frame(1, Command::FunctionOn, 7, 2, 0)
+                                << frame(1, Command::FunctionOff, 7, 2, 0);
+    QTest::newRow("Licht toggled") << "Licht" << true << frame(1, Command::FunctionOn, 0, 2, 0)
+                                   << frame(1, Command::FunctionOff, 0, 2, 0);
+    QTest::newRow("Licht clicked") << "Licht" << false << frame(1, Command::FunctionOn, 0, 2, 0)
+                                   << frame(1, Command::FunctionOff, 0, 2, 0);
+    QTest::newRow("Richtung toggled") << "Richtung" << true
+                                      << frame(1, Command::SetDirection, 0, 2, 0)
+                                      << frame(1, Command::SetDirection, 1, 2, 0);
+    QTest::newRow("Richtung clicked") << "Richtung" << false
+                                      << frame(1, Command::SetDirection, 0, 2, 0)
+                                      << frame(1, Command::SetDirection, 1, 2, 0);
+}
+
+void TestKzVelantor::everyToggleSendsWhatItShows()
+{
+    QFETCH(QString, control);
+    QFETCH(bool, accessible);
+    QFETCH(CommandBuffer, first);
+    QFETCH(CommandBuffer, second);
+    kzVelantor &w = checkedWindow();
+    LocoPanel *panel = w.locoPanel(1);
+    QAbstractButton *button = control == QLatin1String("Licht") ? panel->chkLight()
+                              : control == QLatin1String("Richtung")
+                                  ? static_cast<QAbstractButton *>(panel->kzDirection())
+                                  : panel->tlbFunctionKeys()->button(control);
+    const bool pressedAtStart = button->isChecked();
+
+    press(button, accessible);
+    QCOMPARE(button->isChecked(), !pressedAtStart);
+    QCOMPARE(m_rig->takeRequests(), Requests{first});
+    press(button, accessible);
+    QCOMPARE(button->isChecked(), pressedAtStart);
+    QCOMPARE(m_rig->takeRequests(), Requests{second});
+}
+
 // A loco driven by another source: the panel that shows it follows and
 // sends nothing itself.
 void TestKzVelantor::panelsFollowTheLocoState_data()
@@ -689,10 +762,15 @@ void TestKzVelantor::refusedNumbersSendNothing_data()
     QTest::addColumn<QString>("controller");
     QTest::addColumn<QString>("loco");
     QTest::addColumn<QString>("message");
-    QTest::newRow("loco letters") << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc"));
-    QTest::newRow("loco above the list") << "1" << "10240" << locoNumberRefusal(QStringLiteral("10240"));
-    QTest::newRow("loco empty") << "1" << "" << locoNumberRefusal(QString());
-    QTest::newRow("controller 300") << "300" << "3" << controllerNumberRefusal(QStringLiteral("300"));
+    QTest::addColumn<bool>("accessible"); // toggled through the accessibility interface
+    QTest::newRow("loco letters") << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc")) << false;
+    QTest::newRow("loco above the list") << "1" << "10240" << locoNumberRefusal(QStringLiteral("10240")) << false;
+    QTest::newRow("loco empty") << "1" << "" << locoNumberRefusal(QString()) << false;
+    QTest::newRow("controller 300") << "300" << "3" << controllerNumberRefusal(QStringLiteral("300")) << false;
+    QTest::newRow("loco letters, accessibility")
+        << "1" << "abc" << locoNumberRefusal(QStringLiteral("abc")) << true;
+    QTest::newRow("controller 300, accessibility")
+        << "300" << "3" << controllerNumberRefusal(QStringLiteral("300")) << true;
 }
 
 void TestKzVelantor::refusedNumbersSendNothing()
@@ -700,17 +778,22 @@ void TestKzVelantor::refusedNumbersSendNothing()
     QFETCH(QString, controller);
     QFETCH(QString, loco);
     QFETCH(QString, message);
+    QFETCH(bool, accessible);
     kzVelantor &w = checkedWindow();
     LocoPanel *panel = w.locoPanel(0);
     w.txtControllerNr()->setText(controller);
     panel->kzSliderNo()->setEditText(loco);
+    const QColor face = buttonColour(panel->chkLight());
 
-    panel->chkLight()->click();
+    // Nothing sent, so nothing shown: each control is back in its state.
+    press(panel->chkLight(), accessible);
     QVERIFY(!panel->chkLight()->isChecked());
-    panel->tlbFunctionKeys()->button(QStringLiteral("F3"))->click();
+    QCOMPARE(buttonColour(panel->chkLight()), face);
+    press(panel->tlbFunctionKeys()->button(QStringLiteral("F3")), accessible);
     QVERIFY(!panel->tlbFunctionKeys()->button(QStringLiteral("F3"))->isChecked());
-    panel->kzDirection()->click();
+    press(panel->kzDirection(), accessible);
     QVERIFY(panel->kzDirection()->isChecked());
+    QCOMPARE(panel->kzDirection()->toolTip(), QStringLiteral("Fahrtrichtung 1"));
     panel->kzSlider()->setValue(100);
     QCOMPARE(panel->kzSlider()->value(), SliderStop);
     QCOMPARE(panel->lblSliderValue()->text(), QStringLiteral("0 %"));
@@ -723,8 +806,21 @@ void TestKzVelantor::refusedNumbersSendNothing()
     }
 }
 
+void TestKzVelantor::speedStepsOnLeavingTheLocoNumber_data()
+{
+    QTest::addColumn<QString>("leaveBy");
+    QTest::addColumn<Requests>("requests"); // after the speed-step query
+    QTest::newRow("Tab to STOP") << "Tab to STOP" << Requests{};
+    QTest::newRow("click on ON")
+        << "click on ON" << Requests{frame(1, Command::AccessoryOn, 1, 1, 0)};
+    QTest::newRow("click on the direction")
+        << "click on the direction" << Requests{frame(1, Command::SetDirection, 0, 5, 0)};
+}
+
 void TestKzVelantor::speedStepsOnLeavingTheLocoNumber()
 {
+    QFETCH(QString, leaveBy);
+    QFETCH(Requests, requests);
     m_rig->station.setLocos({{5, LocoFlags::Steps28}});
     kzVelantor &w = checkedWindow();
     LocoPanel *panel = w.locoPanel(0);
@@ -732,9 +828,15 @@ void TestKzVelantor::speedStepsOnLeavingTheLocoNumber()
     panel->kzSliderNo()->setFocus();
     panel->kzSliderNo()->setEditText(QStringLiteral("5"));
 
-    panel->btnStop()->setFocus(Qt::TabFocusReason);
+    if (leaveBy == QLatin1String("Tab to STOP"))
+        panel->btnStop()->setFocus(Qt::TabFocusReason);
+    else if (leaveBy == QLatin1String("click on ON"))
+        QTest::mouseClick(w.accessoryPanel(0)->onButton(1), Qt::LeftButton);
+    else
+        QTest::mouseClick(panel->kzDirection(), Qt::LeftButton);
 
-    QCOMPARE(m_rig->takeRequests().value(0), frame(1, Command::ReadLocoEntry, 0, 5, 0));
+    requests.prepend(frame(1, Command::ReadLocoEntry, 0, 5, 0));
+    QCOMPARE(m_rig->takeRequests(), requests);
     QCOMPARE(panel->lblFahrstufen()->text(), QStringLiteral("28 FS"));
 }
 
@@ -1003,14 +1105,21 @@ void TestKzVelantor::splashAndAboutBox()
 {
     kzVelantor w(&m_rig->port);
     QList<int> intervals;
+    bool builtBeforeTheSplash = false;
     w.setModalRunner([&](QDialog *dialog) {
         auto *info = qobject_cast<kzInfo *>(dialog);
         intervals.append(info ? info->timerInterval() : -1);
+        // The main window is built and its status bar filled before the
+        // splash shows; the window itself appears only afterwards.
+        if (intervals.size() == 1)
+            builtBeforeTheSplash = w.statusPanel(QStringLiteral("pnlInfo"))->text() == programInfoText()
+                                   && w.locoPanel(3) && w.accessoryPanel(3) && !w.isVisible();
         return 0;
     });
     w.startUp(true);
     w.toolBarAction(QStringLiteral("btnInfo"))->trigger();
     QCOMPARE(intervals, (QList<int>{2000, 0}));
+    QVERIFY(builtBeforeTheSplash);
 }
 
 void TestKzVelantor::optionsAskForANewCheck()
@@ -1144,6 +1253,51 @@ void TestKzVelantor::enterAndMnemonicsStartTheCheck()
     QTRY_COMPARE(w.lblStatus()->text(), StatusText::Simulation);
 }
 
+void TestKzVelantor::keysInTheControlFrame_data()
+{
+    QTest::addColumn<QString>("focus"); // the focused control of loco and accessory panel 1
+    QTest::addColumn<int>("key");
+    QTest::addColumn<CommandBuffer>("firstFrame");
+    QTest::addColumn<bool>("lightOn");
+    QTest::newRow("Enter on Licht checks the controller")
+        << "Licht" << int(Qt::Key_Return) << statusQuery() << false;
+    QTest::newRow("Space on Licht switches the light")
+        << "Licht" << int(Qt::Key_Space) << frame(1, Command::FunctionOn, 0, 1, 0) << true;
+    QTest::newRow("Enter on ON presses it")
+        << "ON" << int(Qt::Key_Return) << frame(1, Command::AccessoryOn, 0, 1, 0) << false;
+    const CommandBuffer stopAll = frame(1, Command::StopLoco, 0, 255, 255);
+    QTest::newRow("Esc on the slider stops all locos") << "Regler" << int(Qt::Key_Escape) << stopAll << false;
+    QTest::newRow("Esc in the loco number stops all locos")
+        << "Lok-Nummer" << int(Qt::Key_Escape) << stopAll << false;
+    QTest::newRow("Esc on Licht stops all locos") << "Licht" << int(Qt::Key_Escape) << stopAll << false;
+}
+
+void TestKzVelantor::keysInTheControlFrame()
+{
+    QFETCH(QString, focus);
+    QFETCH(int, key);
+    QFETCH(CommandBuffer, firstFrame);
+    QFETCH(bool, lightOn);
+    kzVelantor &w = checkedWindow();
+    QApplication::setActiveWindow(&w);
+    LocoPanel *panel = w.locoPanel(0);
+    const QHash<QString, QWidget *> controls{
+        {QStringLiteral("Licht"), panel->chkLight()},
+        {QStringLiteral("ON"), w.accessoryPanel(0)->onButton(0)},
+        {QStringLiteral("Lok-Nummer"), panel->kzSliderNo()},
+        {QStringLiteral("Regler"), panel->kzSlider()},
+    };
+    QWidget *control = controls.value(focus);
+    QVERIFY(control);
+    control->setFocus(Qt::TabFocusReason);
+    m_rig->takeRequests();
+
+    QTest::keyClick(control, Qt::Key(key));
+
+    QCOMPARE(m_rig->takeRequests().value(0), firstFrame);
+    QCOMPARE(panel->chkLight()->isChecked(), lightOn);
+}
+
 void TestKzVelantor::everyInputHasAnAccessibleName()
 {
     kzVelantor &w = window();
@@ -1172,6 +1326,7 @@ void TestKzVelantor::everyInputHasAnAccessibleName()
     }
     QCOMPARE(w.toolBarAction(QStringLiteral("btnInfo"))->toolTip(),
              QStringLiteral("Programmversion und Copyright anzeigen \t"));
+    QCOMPARE(w.btnGlobalStop()->toolTip(), QStringLiteral("Alle Loks anhalten (Taste Esc)"));
 }
 
 // Tab walks through the tool bar buttons as through any other button, and

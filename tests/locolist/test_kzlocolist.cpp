@@ -15,6 +15,7 @@
 #include "locolist/ledshape.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
@@ -100,7 +101,22 @@ public:
         return texts;
     }
 
-    void selectType(int type) { button(QStringLiteral("optProgType%1").arg(type))->click(); }
+    // A click, or the toggle of the accessibility interface (as screen
+    // readers and switch control press).
+    void selectType(int type, bool accessible = false)
+    {
+        press(button(QStringLiteral("optProgType%1").arg(type)), accessible);
+    }
+    static void press(QAbstractButton *button, bool accessible)
+    {
+        if (!accessible) {
+            button->click();
+            return;
+        }
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(button);
+        QVERIFY(face && face->actionInterface());
+        face->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+    }
     void operate(int operation) { button(QStringLiteral("cmdOperation%1").arg(operation))->click(); }
     void setFields(const QString &address, const QString &bit, const QString &value)
     {
@@ -151,6 +167,7 @@ private slots:
     void firstActivation();
     void captionOnSecondOpening();
     void closingSwitchesProgrammingOff();
+    void autoConfigPersistence_data();
     void autoConfigPersistence();
     void resizeRules();
 
@@ -166,6 +183,7 @@ private slots:
     void activateConfig_data();
     void activateConfig();
 
+    void typeSwitching_data();
     void typeSwitching();
     void progButtonsEnabled();
     void operationFrames_data();
@@ -271,13 +289,21 @@ void TestKzLocoList::closingSwitchesProgrammingOff()
     QVERIFY(!w.tool(QStringLiteral("btnDelete"))->isEnabled());
 }
 
+void TestKzLocoList::autoConfigPersistence_data()
+{
+    QTest::addColumn<bool>("accessible");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("toggled through the accessibility interface") << true;
+}
+
 void TestKzLocoList::autoConfigPersistence()
 {
+    QFETCH(bool, accessible);
     {
         WindowRig w;
         w.open();
         QVERIFY(w.autoConfig()->isChecked()); // nothing stored: checked
-        w.autoConfig()->click();
+        WindowRig::press(w.autoConfig(), accessible);
         QCOMPARE(sysGetSetting(QStringLiteral("AutoConfig"), QString(), SettingsSection),
                  QStringLiteral("0"));
         w.window->reject();
@@ -286,7 +312,7 @@ void TestKzLocoList::autoConfigPersistence()
         WindowRig w;
         w.open();
         QVERIFY(!w.autoConfig()->isChecked());
-        w.autoConfig()->click();
+        WindowRig::press(w.autoConfig(), accessible);
         QCOMPARE(sysGetSetting(QStringLiteral("AutoConfig"), QString(), SettingsSection),
                  QStringLiteral("1"));
         w.window->reject();
@@ -538,15 +564,23 @@ void TestKzLocoList::activateConfig()
 
 // --- CV programming ----------------------------------------------------------------
 
+void TestKzLocoList::typeSwitching_data()
+{
+    QTest::addColumn<bool>("accessible");
+    QTest::newRow("clicked") << false;
+    QTest::newRow("toggled through the accessibility interface") << true;
+}
+
 void TestKzLocoList::typeSwitching()
 {
+    QFETCH(bool, accessible);
     WindowRig w;
     w.open();
     auto *lblCV = w.child<QLabel>(QStringLiteral("lblCV"));
     QLineEdit *value = w.field(QStringLiteral("txtValue2"));
 
     value->setText(QStringLiteral("200"));
-    w.selectType(1);
+    w.selectType(1, accessible);
     QCOMPARE(value->text(), QStringLiteral("0"));
     QVERIFY(!w.child<QLabel>(QStringLiteral("lblBit"))->isHidden());
     QVERIFY(!w.field(QStringLiteral("txtValue1"))->isHidden());
@@ -554,16 +588,29 @@ void TestKzLocoList::typeSwitching()
     QCOMPARE(w.field(QStringLiteral("txtValue1"))->property("Tag").toString(),
              QStringLiteral("Die Bitposition,Mandatory,MIN=0,MAX=7,NUM"));
 
-    w.selectType(2);
+    w.selectType(2, accessible);
     QCOMPARE(lblCV->text(), QStringLiteral("Register"));
+    // What a screen reader announces follows the labels.
+    const auto announced = [&w](int field) {
+        auto *spin = w.child<SpinButtons>(QStringLiteral("spnValue%1").arg(field));
+        return QStringList{w.field(QStringLiteral("txtValue%1").arg(field))->accessibleName(),
+                           spin->findChild<QAbstractButton *>(QStringLiteral("up"))->accessibleName(),
+                           spin->findChild<QAbstractButton *>(QStringLiteral("down"))->accessibleName()};
+    };
+    QCOMPARE(announced(0), (QStringList{QStringLiteral("Register"), QStringLiteral("Register erhöhen"),
+                                        QStringLiteral("Register verringern")}));
     QVERIFY(w.child<QLabel>(QStringLiteral("lblBit"))->isHidden());
     QCOMPARE(w.field(QStringLiteral("txtValue1"))->property("Tag").toString(), QString());
     QVERIFY(w.button(QStringLiteral("cmdOperation2"))->isEnabled());
 
     value->setText(QStringLiteral("1"));
-    w.selectType(1);
+    w.selectType(1, accessible);
     QCOMPARE(value->text(), QStringLiteral("1"));
     QCOMPARE(lblCV->text(), QStringLiteral("CV"));
+    QCOMPARE(announced(0), (QStringList{QStringLiteral("CV"), QStringLiteral("CV erhöhen"),
+                                        QStringLiteral("CV verringern")}));
+    QCOMPARE(announced(1), (QStringList{QStringLiteral("Bit"), QStringLiteral("Bit erhöhen"),
+                                        QStringLiteral("Bit verringern")}));
 }
 
 void TestKzLocoList::progButtonsEnabled()
@@ -719,21 +766,27 @@ void TestKzLocoList::validationStopsOperations_data()
     QTest::addColumn<QString>("locoNumber");
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("byEnter"); // the button focused, then Enter
 
     QTest::newRow("loco number not numeric")
         << 0 << QStringList{"29", "0", "6"} << "abc" << "cmdOperation0"
-        << "Die Lok-Nummer muß numerisch sein.";
+        << "Die Lok-Nummer muß numerisch sein." << false;
     QTest::newRow("register 9 stops set")
         << 2 << QStringList{"9", "0", "6"} << "3" << "cmdLocoNumberSet"
-        << "Die Register-Adresse ist nicht im gültigen Bereich (1 bis 8) .";
+        << "Die Register-Adresse ist nicht im gültigen Bereich (1 bis 8) ." << false;
     QTest::newRow("empty CV")
         << 0 << QStringList{" ", "0", "6"} << "3" << "cmdOperation2"
-        << "Die CV-Adresse muß eingegeben werden.";
+        << "Die CV-Adresse muß eingegeben werden." << false;
     QTest::newRow("bit value 2")
-        << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString();
+        << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString() << false;
+    QTest::newRow("empty CV, Enter on Wert suchen")
+        << 0 << QStringList{" ", "0", "6"} << "3" << "cmdOperation2"
+        << "Die CV-Adresse muß eingegeben werden." << true;
+    QTest::newRow("bit value 2, Enter on Wert setzen")
+        << 1 << QStringList{"29", "3", "1"} << "3" << "cmdOperation1" << QString() << true;
     QTest::newRow("value nan is no number")
         << 0 << QStringList{"1", "0", "nan"} << "3" << "cmdOperation1"
-        << "Der CV-Wert muß numerisch sein.";
+        << "Der CV-Wert muß numerisch sein." << false;
 }
 
 void TestKzLocoList::validationStopsOperations()
@@ -743,21 +796,34 @@ void TestKzLocoList::validationStopsOperations()
     QFETCH(QString, locoNumber);
     QFETCH(QString, button);
     QFETCH(QString, message);
+    QFETCH(bool, byEnter);
 
     WindowRig w;
     w.open();
     w.selectType(type);
     w.setFields(fields.at(0), fields.at(1), fields.at(2));
     w.field(QStringLiteral("txtLocoNumber"))->setText(locoNumber);
+    QAbstractButton *pressed = w.button(button);
+    const auto press = [pressed, byEnter, tabs = w.tabs()] {
+        if (!byEnter) {
+            pressed->click();
+            return;
+        }
+        // A keyboard user has the programming tab open.
+        tabs->setCurrentIndex(1);
+        pressed->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(pressed, Qt::Key_Return);
+    };
     if (message.isEmpty()) {
         // A valid bit: the write goes ahead to its question.
         w.rig.boxes.script({BoxAnswer::No});
-        w.button(button)->click();
+        press();
+        QCOMPARE(w.rig.boxes.count(), 1);
         QCOMPARE(w.rig.boxes.last().text,
                  QStringLiteral("Möchten Sie die CV 29 Bitposition 3 auf den Wert 1 setzen ?"));
         return;
     }
-    w.button(button)->click();
+    press();
     QCOMPARE(w.rig.boxes.texts(), QStringList{message});
     QVERIFY(w.rig.takeRequests().isEmpty());
 }

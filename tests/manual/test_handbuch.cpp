@@ -49,6 +49,7 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("not found") << notFoundText(3);
     QTest::newRow("version problem") << versionProblemText();
     QTest::newRow("manual missing") << ManualMissingText;
+    QTest::newRow("Esc stops all locos") << GlobalStopToolTip;
     QTest::newRow("track power at closing") << trackPowerQuestion();
     QTest::newRow("controller number refused") << controllerNumberRefusal(QStringLiteral("…"));
     QTest::newRow("loco number refused") << locoNumberRefusal(QStringLiteral("…"));
