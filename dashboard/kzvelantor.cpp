@@ -15,7 +15,6 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/pdfapplication.h"
 #include "dashboard/pictures.h"
-#include "dashboard/throttledialog.h"
 #include "link/commands.h"
 #include "link/exchange.h"
 #include "link/locodriver.h"
@@ -49,26 +48,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-
-namespace {
-
-const QString ThrottleSection = QStringLiteral("Handregler");
-const QString ThrottleEnabledKey = QStringLiteral("Enabled");
-const QString ThrottlePortKey = QStringLiteral("Port");
-
-// The saved port, or the default when the saved text is no usable port.
-quint16 throttlePortSetting()
-{
-    bool ok = false;
-    const int port = sysGetSetting(ThrottlePortKey, QString::number(PhoneThrottles::DefaultPort),
-                                   ThrottleSection)
-                         .toInt(&ok);
-    if (!ok || port < PhoneThrottles::MinPort || port > PhoneThrottles::MaxPort)
-        return PhoneThrottles::DefaultPort;
-    return quint16(port);
-}
-
-} // namespace
 
 kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     : QMainWindow(parent)
@@ -134,10 +113,7 @@ void kzVelantor::startUp(bool showSplash)
     if (!isSimulationMode())
         OpenPort(currentPortName(), false);
     m_pnlBoardLayout->setText(QStringLiteral("unbekannt"));
-    if (sysGetSetting(ThrottleEnabledKey, QStringLiteral("0"), ThrottleSection)
-        == QLatin1String("1")) {
-        startPhoneThrottles(throttlePortSetting());
-    }
+    startSavedPhoneThrottles();
     if (showSplash) {
         kzInfo splash(this);
         splash.setTimerInterval(2000);
@@ -325,75 +301,6 @@ void kzVelantor::showControllerSettings()
     settings.setControllerID(*controller);
     settings.setAllowHWNotstop(false);
     runModal(&settings);
-}
-
-// --- phone throttles -------------------------------------------------------
-
-void kzVelantor::showThrottles()
-{
-    PhoneThrottleSettings current;
-    current.enabled = m_phones->isRunning();
-    current.port = m_phones->isRunning() ? m_phones->port() : throttlePortSetting();
-    ThrottleDialog dialog(current, phoneAddressLines(current.port), this);
-    auto showDevices = [this, &dialog] {
-        QList<PhoneDevice> devices;
-        for (const ThrottleServer::Client &client : m_phones->clients())
-            devices << PhoneDevice{client.name, client.address};
-        dialog.setDevices(devices);
-    };
-    showDevices();
-    connect(&dialog, &ThrottleDialog::disconnectAllRequested, m_phones,
-            &PhoneThrottles::disconnectAll);
-    connect(m_phones, &PhoneThrottles::statusChanged, &dialog, showDevices);
-    if (runModal(&dialog) != QDialog::Accepted)
-        return;
-    const PhoneThrottleSettings wanted = dialog.settings();
-    sysSaveSetting(ThrottlePortKey, QString::number(wanted.port), ThrottleSection);
-    sysSaveSetting(ThrottleEnabledKey, wanted.enabled ? QStringLiteral("1") : QStringLiteral("0"),
-                   ThrottleSection);
-    if (!wanted.enabled) {
-        m_phones->stop();
-        return;
-    }
-    if (m_phones->isRunning() && m_phones->port() == wanted.port)
-        return;
-    if (startPhoneThrottles(wanted.port) && m_state->controller())
-        readPhoneRoster();
-}
-
-bool kzVelantor::startPhoneThrottles(quint16 port)
-{
-    switch (m_phones->start(port)) {
-    case PhoneThrottles::StartResult::Started:
-        return true;
-    case PhoneThrottles::StartResult::PortInUse:
-        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
-                       phonePortInUseText(port));
-        return false;
-    case PhoneThrottles::StartResult::Failed:
-        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
-                       phoneListenFailedText(port, m_phones->errorString()));
-        return false;
-    }
-    return false;
-}
-
-void kzVelantor::readPhoneRoster()
-{
-    const std::optional<quint8> controller = m_state->controller();
-    if (!controller || !m_phones->isRunning())
-        return;
-    QList<int> roster;
-    // What was read before a request went unanswered is offered all the same.
-    LocoConfig::walkLocoList(*controller, [&roster](int number, quint8) { roster << number; });
-    m_phones->setRoster(roster);
-}
-
-void kzVelantor::refreshThrottleStatus()
-{
-    const QString text = m_phones->statusText();
-    m_pnlThrottles->setText(text);
-    m_pnlThrottles->setVisible(!text.isEmpty());
 }
 
 void kzVelantor::closeEvent(QCloseEvent *event)

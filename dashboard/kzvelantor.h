@@ -135,6 +135,7 @@ private:
     void savePanelSettings();
     // Starts the phone-throttle server; a port that cannot be had gives a
     // box, and the server stays off.
+    void startSavedPhoneThrottles();
     bool startPhoneThrottles(quint16 port);
     // The phones' roster from the controller's loco list.
     void readPhoneRoster();

@@ -8,7 +8,7 @@
 // What must hold for every input:
 // - a line the parser does not accept produces no intent (a line that breaks
 //   an abuse limit may only stop the client's locos and close);
-// - every intent names a loco 1-10239, a speed 0-255 and a function 0-12;
+// - every intent names a loco of the DCC range, a speed 0-255 and a function 0-12;
 // - time alone, a changed state and the end of the connection produce
 //   nothing but stops of the locos the client holds (and the close);
 // - no line we send carries a line end of its own (a client cannot inject
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzInput in(data, size);
     FuzzHost host;
     qint64 now = 1'000'000;
-    const QList<int> roster{3, 127, 128, 1012, 10239};
+    const QList<int> roster{3, 127, 128, 1012, WiThrottle::MaxLoco};
     auto session = std::make_unique<ThrottleSession>(host, roster, now);
 
     while (!in.atEnd()) {

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "link/commands.h"
+
 #include <optional>
 #include <variant>
 
@@ -17,8 +19,8 @@
 namespace WiThrottle {
 
 // Loco numbers a phone may drive: the DCC range. 0 is the broadcast address.
-constexpr int MinLoco = 1;
-constexpr int MaxLoco = 10239;
+constexpr int MinLoco = Limits::MinLocoNumber;
+constexpr int MaxLoco = Limits::MaxLocoNumber;
 // Addresses up to this one are short (S) in the roster, above it long (L).
 constexpr int MaxShortAddress = 127;
 // Speeds travel on this scale (126 = full) whatever the loco's steps.
