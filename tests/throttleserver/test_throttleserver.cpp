@@ -3,53 +3,13 @@
 #include "link/clock.h"
 #include "throttleserver/throttleserver.h"
 
+#include "../support/phoneclient.h"
 #include "../support/testmain.h"
-
-#include <QTcpSocket>
 
 #include <QRegularExpression>
 
 #include <algorithm>
 #include <memory>
-
-namespace {
-
-// Reads lines from a client socket while the event loop runs.
-class TestClient
-{
-public:
-    explicit TestClient(quint16 port) { m_socket.connectToHost(QHostAddress::LocalHost, port); }
-
-    QTcpSocket &socket() { return m_socket; }
-    void send(const QByteArray &lines) { m_socket.write(lines); }
-
-    // Waits (processing events, at most 5 s) until count lines came; fewer
-    // lines come back when they did not.
-    QByteArrayList lines(int count)
-    {
-        if (!QTest::qWaitFor([&] { return countLines() >= count; }, 5000))
-            count = countLines();
-        QByteArrayList out;
-        for (int i = 0; i < count; ++i) {
-            const qsizetype end = m_buffer.indexOf('\n');
-            out << m_buffer.left(end);
-            m_buffer.remove(0, end + 1);
-        }
-        return out;
-    }
-
-private:
-    int countLines()
-    {
-        m_buffer += m_socket.readAll();
-        return int(m_buffer.count('\n'));
-    }
-
-    QTcpSocket m_socket;
-    QByteArray m_buffer;
-};
-
-} // namespace
 
 // The server over a real TCP connection on 127.0.0.1: bytes reach the
 // session, lines reach the client, connections end as they should.
@@ -67,7 +27,7 @@ private Q_SLOTS:
         server.setRoster({3});
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
 
-        TestClient phone(server.serverPort());
+        PhoneClient phone(server.serverPort());
         QCOMPARE(phone.lines(4),
                  (QByteArrayList{"VN2.0", "RL1]\\[Lok 3}|{3}|{S", "PPA1", "*10"}));
         phone.send("NPixel\r\nM0+S3<;>S3\nM0A*<;>V63\n");
@@ -106,7 +66,7 @@ private Q_SLOTS:
         ThrottleServer server(m_host, m_clock);
         server.setRoster({3});
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        TestClient phone(server.serverPort());
+        PhoneClient phone(server.serverPort());
         phone.lines(4);
         phone.send("M0+S3<;>S3\nQ\n");
         QTRY_COMPARE(phone.socket().state(), QAbstractSocket::UnconnectedState);
@@ -119,10 +79,10 @@ private Q_SLOTS:
         m_host.transcript.clear();
         ThrottleServer server(m_host, m_clock);
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        std::vector<std::unique_ptr<TestClient>> phones;
+        std::vector<std::unique_ptr<PhoneClient>> phones;
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused a client beyond 8"));
         for (int i = 0; i < ThrottleServer::MaxClients + 1; ++i)
-            phones.push_back(std::make_unique<TestClient>(server.serverPort()));
+            phones.push_back(std::make_unique<PhoneClient>(server.serverPort()));
         // Which of the nine comes last is the network's business.
         auto closedPhones = [&] {
             return std::count_if(phones.begin(), phones.end(), [](const auto &phone) {
