@@ -103,26 +103,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 0: {
             // Line by line, each judged on its own.
             const QByteArray piece = in.untilZero();
+            const QByteArrayView text(piece);
             qsizetype start = 0;
-            while (start <= piece.size() && !session->isClosed()) {
+            while (start <= text.size() && !session->isClosed()) {
                 qsizetype end = start;
-                while (end < piece.size() && piece[end] != '\n' && piece[end] != '\r')
+                while (end < text.size() && text[end] != '\n' && text[end] != '\r')
                     ++end;
-                const QByteArray line = piece.mid(start, end - start);
-                const QList<int> held = session->heldLocos();
+                const QByteArrayView line = text.sliced(start, end - start);
+                // What the client held matters only for a line that must
+                // not act: it may then stop those locos and nothing else.
+                const bool parsed = parseLine(line).has_value();
+                const QList<int> held = parsed ? QList<int>() : session->heldLocos();
                 const qsizetype before = host.intents.size();
-                session->receive(QByteArray(line + '\n'), now);
-                if (!parseLine(line)) {
+                session->receive(line, now);
+                session->receive("\n", now);
+                if (!parsed) {
                     if (session->isClosed())
                         checkOnlyStops(host, before, held);
                     else
                         FUZZ_CHECK(host.intents.size() == before);
                 }
-                for (const int loco : session->heldLocos())
-                    FUZZ_CHECK(FuzzHost::validLoco(loco));
                 checkLines(*session);
                 start = end + 1;
             }
+            for (const int loco : session->heldLocos())
+                FUZZ_CHECK(FuzzHost::validLoco(loco));
             break;
         }
         case 1:

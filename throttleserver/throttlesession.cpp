@@ -38,29 +38,35 @@ void ThrottleSession::receive(QByteArrayView bytes, qint64 nowMs)
     // A silence that ran out before these bytes came counts, even when the
     // server's timer had not looked yet.
     checkHeartbeat(nowMs);
-    for (const char c : bytes) {
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const char c = bytes[i++];
         if (c == '\n' && m_afterCR) {
             // The LF of a CR LF whose CR already ended the line.
             m_afterCR = false;
             continue;
         }
-        m_afterCR = false;
+        m_afterCR = c == '\r';
         if (c == '\n' || c == '\r') {
-            const QByteArray line = m_pending;
-            m_pending.clear();
-            m_afterCR = c == '\r';
+            const QByteArray line = std::exchange(m_pending, {});
             handleLine(line, nowMs);
             if (m_closed)
                 return;
             continue;
         }
-        m_pending.append(c);
-        // Checked while the line grows, so that a client without line ends
+        // The rest of the line as far as it came, in one piece.
+        const qsizetype start = i - 1;
+        qsizetype end = i;
+        while (end < bytes.size() && bytes[end] != '\n' && bytes[end] != '\r')
+            ++end;
+        // Checked before the line grows, so that a client without line ends
         // cannot make us hold more than this.
-        if (m_pending.size() > MaxLineBytes) {
+        if (m_pending.size() + (end - start) > MaxLineBytes) {
             close(ThrottleIntent::CloseReason::LineTooLong, true);
             return;
         }
+        m_pending.append(bytes.sliced(start, end - start));
+        i = end;
     }
 }
 

@@ -1,5 +1,7 @@
 #include "throttleserver/withrottle.h"
 
+#include <charconv>
+
 namespace WiThrottle {
 
 namespace {
@@ -33,6 +35,24 @@ QString printable(QByteArrayView text)
             c = QLatin1Char(' ');
     }
     return result.trimmed();
+}
+
+// Decimal digits appended in place: a loco's state on acquiring is some
+// thirty lines, and each must not cost a handful of allocations.
+void appendNumber(QByteArray &text, int value)
+{
+    char digits[12];
+    const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+    text.append(digits, end.ptr - digits);
+}
+
+// M<t><op><key><;><tail>, built in one allocation.
+QByteArray throttleLine(char throttle, char op, QByteArrayView key, QByteArrayView tail)
+{
+    QByteArray line;
+    line.reserve(3 + key.size() + PartDelimiter.size() + tail.size());
+    line.append('M').append(throttle).append(op).append(key).append(PartDelimiter).append(tail);
+    return line;
 }
 
 // Integer division rounding halves up; both scales are non-negative.
@@ -273,23 +293,24 @@ QByteArray heartbeatLine(int seconds)
 
 QByteArray acquiredLine(char throttle, QByteArrayView key)
 {
-    return "M" + QByteArray(1, throttle) + "+" + key.toByteArray() + PartDelimiter.toByteArray();
+    return throttleLine(throttle, '+', key, {});
 }
 
 QByteArray releasedLine(char throttle, QByteArrayView key)
 {
-    return "M" + QByteArray(1, throttle) + "-" + key.toByteArray() + PartDelimiter.toByteArray();
+    return throttleLine(throttle, '-', key, {});
 }
 
 QByteArray actionLine(char throttle, QByteArrayView key, QByteArrayView action)
 {
-    return "M" + QByteArray(1, throttle) + "A" + key.toByteArray() + PartDelimiter.toByteArray()
-           + action.toByteArray();
+    return throttleLine(throttle, 'A', key, action);
 }
 
 QByteArray speedAction(int appSpeed)
 {
-    return "V" + QByteArray::number(appSpeed);
+    QByteArray action("V");
+    appendNumber(action, appSpeed);
+    return action;
 }
 
 QByteArray directionAction(bool forward)
@@ -299,7 +320,9 @@ QByteArray directionAction(bool forward)
 
 QByteArray functionAction(int function, bool on)
 {
-    return (on ? "F1" : "F0") + QByteArray::number(function);
+    QByteArray action(on ? "F1" : "F0");
+    appendNumber(action, function);
+    return action;
 }
 
 QByteArray stepModeAction(int mode)

@@ -402,6 +402,11 @@ private Q_SLOTS:
         QTest::newRow("a line longer than 1 KiB closes and stops")
             << QList<int>{3} << QStringList{"> M0+S3<;>S3", "long 1025", "> NPixel"}
             << (acquire3 + QStringList{"! stop 3", "! closed: line too long"});
+        QTest::newRow("a line in pieces counts whole")
+            << QList<int>{3}
+            << QStringList{"> M0+S3<;>S3", "long 1000", "long 24", "~ \n", "long 1000", "long 25",
+                           "> NPixel"}
+            << (acquire3 + QStringList{"! stop 3", "! closed: line too long"});
         QTest::newRow("50 lines a second is fine")
             << QList<int>{} << QStringList{"burst 50 over 1000", "burst 50 over 1000",
                                            "burst 50 over 1000"}
