@@ -178,12 +178,13 @@ void kzVelantor::keyPressEvent(QKeyEvent *event)
     // goes to the default button btnCheck.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
         && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        auto *focused = qobject_cast<QPushButton *>(focusWidget());
+        // Tool-bar buttons count as command buttons too.
+        auto *focused = qobject_cast<QAbstractButton *>(focusWidget());
         // A check box drawn as a button ("Licht") is no command button: Space
         // switches it, Enter belongs to the default button.
         if (focused && focused->isCheckable())
             focused = nullptr;
-        QPushButton *target = focused ? focused : m_check;
+        QAbstractButton *target = focused ? focused : m_check;
         if (target->isVisible() && target->isEnabled()) {
             target->click();
             event->accept();

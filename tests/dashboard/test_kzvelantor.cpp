@@ -1210,8 +1210,12 @@ void TestKzVelantor::enterAndMnemonicsStartTheCheck()
     QTest::keyClick(w.txtControllerNr(), Qt::Key_Return);
     QCOMPARE(w.lblStatus()->text(), StatusText::Simulation);
 
+    // Enter on a focused tool-bar button presses that button, not btnCheck.
     w.setModalRunner([](QDialog *) { return 0; });
-    w.toolBarAction(QStringLiteral("btnOptions"))->trigger();
+    QAction *options = w.toolBarAction(QStringLiteral("btnOptions"));
+    QWidget *optionsButton = w.findChild<QToolBar *>()->widgetForAction(options);
+    optionsButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(optionsButton, Qt::Key_Return);
     QCOMPARE(w.lblStatus()->text(), StatusText::RecheckAfterOptions);
     // A mnemonic clicks its button the animated way, a moment later.
     QTest::keyClick(&w, Qt::Key_P, Qt::AltModifier);
