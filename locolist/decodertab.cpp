@@ -1,9 +1,10 @@
 #include "locolist/decodertab.h"
 
+#include "common/commandbutton.h"
 #include "common/messagebox.h"
 #include "common/program.h"
 #include "common/validation.h"
-#include "locolist/ledshape.h"
+#include "locolist/operationdisplay.h"
 #include "locolist/progfields.h"
 
 #include <QDir>
@@ -14,18 +15,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 using namespace DecoderFields;
 
 namespace {
-
-// The colours of the programming window's lamps and status texts.
-const QColor Blue(0, 0, 255);
-const QColor Red(255, 0, 0);
-const QColor Green(0, 192, 0);
 
 QString desktopFileDialog(bool save, const QString &suggested)
 {
@@ -41,6 +36,7 @@ QPushButton *button(const QString &caption, const QString &name, QWidget *parent
     auto *button = new QPushButton(caption, parent);
     button->setObjectName(name);
     button->setAutoDefault(false);
+    pressOnEnter(button);
     return button;
 }
 
@@ -57,47 +53,18 @@ DecoderTab::DecoderTab(QWidget *parent)
     frame->setObjectName(QStringLiteral("fraDecoder"));
     pageLayout->addWidget(frame);
 
-    // Created in the order the validation walks the fields.
-    const char *ledNames[] = {"Lampe: läuft", "Lampe: fehlgeschlagen", "Lampe: erfolgreich"};
-    for (int i = 0; i < 3; ++i) {
-        m_led[i] = new LedShape(frame);
-        m_led[i]->setObjectName(QStringLiteral("ledDecoder%1").arg(i));
-        m_led[i]->setAccessibleName(QString::fromUtf8(ledNames[i]));
-    }
-    m_status = new QLabel(QStringLiteral("Zur Programmierung das Programmiergleis verwenden"), frame);
-    m_status->setObjectName(QStringLiteral("lblDecoderStatus"));
-    QFont bold = m_status->font();
-    bold.setBold(true);
-    m_status->setFont(bold);
-    m_status->setWordWrap(true);
-    m_status->setMinimumHeight(2 * m_status->fontMetrics().height());
-
-    m_progress = new QProgressBar(frame);
-    m_progress->setObjectName(QStringLiteral("sspDecoderProgress"));
-    m_progress->setAccessibleName(QStringLiteral("Fortschritt"));
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setFixedHeight(18);
-    m_elapsed = new QLabel(QStringLiteral("0 ms"), frame);
-    m_elapsed->setObjectName(QStringLiteral("lblDecoderElapsedTime"));
-    m_elapsed->setAccessibleName(QStringLiteral("Dauer"));
-    m_elapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_elapsed->setMinimumWidth(70);
-    m_break = button(QStringLiteral("&Abbruch"), QStringLiteral("cmdDecoderBreak"), frame);
-    QSizePolicy keepSpace = m_break->sizePolicy();
-    keepSpace.setRetainSizeWhenHidden(true);
-    m_break->setSizePolicy(keepSpace);
-    m_break->hide();
-    connect(m_break, &QPushButton::clicked, this, &DecoderTab::breakClicked);
+    // Created first: the validation walks the fields in creation order.
+    m_display = new OperationDisplay(QStringLiteral("Decoder"), frame);
+    connect(m_display->breakButton(), &QPushButton::clicked, this, &DecoderTab::breakClicked);
 
     m_identify = button(QStringLiteral("Decoder a&uslesen"), QStringLiteral("cmdIdentify"), frame);
     connect(m_identify, &QPushButton::clicked, this,
-            [this] { emit operationRequested({{DecoderJobs::Job::Identify}, {}}); });
+            [this] { emit operationRequested({{DecoderJobs::Job::Identify, 0, 0, {}}, {}}); });
     m_reset = button(QStringLiteral("&Werkseinstellungen ..."), QStringLiteral("cmdFactoryReset"),
                      frame);
     connect(m_reset, &QPushButton::clicked, this, [this] {
         if (ask(resetQuestion()))
-            emit operationRequested({{DecoderJobs::Job::FactoryReset}, {}});
+            emit operationRequested({{DecoderJobs::Job::FactoryReset, 0, 0, {}}, {}});
     });
 
     const QStringList captions = labelCaptions();
@@ -137,18 +104,7 @@ DecoderTab::DecoderTab(QWidget *parent)
 
     auto *layout = new QVBoxLayout(frame);
     layout->setSpacing(4);
-    auto *statusRow = new QHBoxLayout;
-    for (LedShape *led : m_led)
-        statusRow->addWidget(led, 0, Qt::AlignTop);
-    statusRow->addSpacing(6);
-    statusRow->addWidget(m_status, 1);
-    layout->addLayout(statusRow);
-    auto *progressRow = new QHBoxLayout;
-    progressRow->addWidget(m_progress, 1);
-    progressRow->addWidget(m_elapsed);
-    progressRow->addWidget(m_break);
-    layout->addLayout(progressRow);
-
+    layout->addWidget(m_display);
     auto *buttons = new QHBoxLayout;
     buttons->addWidget(m_identify);
     buttons->addWidget(m_reset);
@@ -187,25 +143,6 @@ DecoderTab::DecoderTab(QWidget *parent)
     layout->addStretch(1);
 }
 
-void DecoderTab::setStatus(const QColor &color, const QString &text)
-{
-    QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, color);
-    m_status->setPalette(palette);
-    m_status->setText(text);
-}
-
-void DecoderTab::setStatusText(const QString &text)
-{
-    m_status->setText(text);
-}
-
-void DecoderTab::showProgress(int percent)
-{
-    m_progress->setValue(percent);
-    m_progress->repaint();
-}
-
 void DecoderTab::setControlsEnabled(bool enabled)
 {
     for (QWidget *control : {static_cast<QWidget *>(m_identify), static_cast<QWidget *>(m_reset),
@@ -226,17 +163,10 @@ void DecoderTab::warn(const QString &text) const
     showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title, text);
 }
 
-void DecoderTab::light(int lamp)
-{
-    const QColor colours[] = {Blue, Red, Green};
-    for (int i = 0; i < 3; ++i)
-        m_led[i]->setColor(i == lamp ? colours[i] : QColor(Qt::black));
-}
-
 void DecoderTab::done(bool success, const QString &text)
 {
-    light(success ? 2 : 1);
-    setStatus(success ? Green : Red, text);
+    m_display->light(success ? OperationDisplay::Lamp::Done : OperationDisplay::Lamp::Failed);
+    m_display->setStatus(success ? OperationDisplay::Green : OperationDisplay::Red, text);
 }
 
 void DecoderTab::backupClicked()
@@ -283,19 +213,21 @@ void DecoderTab::restoreClicked()
 
 void DecoderTab::jobStarts(const Request &request)
 {
-    light(0);
-    showProgress(0);
+    m_display->light(OperationDisplay::Lamp::Running);
+    m_display->showProgress(0);
+    QString running;
     switch (request.job.kind) {
     case DecoderJobs::Job::Identify:
         for (QLabel *value : std::as_const(m_values))
             value->clear();
         m_identity.clear();
-        setStatus(Blue, identifyRunningText());
+        running = identifyRunningText();
         break;
-    case DecoderJobs::Job::FactoryReset: setStatus(Blue, resetRunningText()); break;
-    case DecoderJobs::Job::Backup: setStatus(Blue, backupRunningText()); break;
-    case DecoderJobs::Job::Restore: setStatus(Blue, restoreRunningText()); break;
+    case DecoderJobs::Job::FactoryReset: running = resetRunningText(); break;
+    case DecoderJobs::Job::Backup: running = backupRunningText(); break;
+    case DecoderJobs::Job::Restore: running = restoreRunningText(); break;
     }
+    m_display->setStatus(OperationDisplay::Blue, running);
 }
 
 void DecoderTab::showOutcome(const DecoderJobs::Outcome &outcome, const Request &request)

@@ -2,21 +2,22 @@
 
 #include "locolist/decoderfields.h"
 #include "locolist/decoderjobs.h"
-#include "locolist/operationdisplay.h"
 
 #include <QWidget>
 
 #include <functional>
 
+class OperationDisplay;
+class QLabel;
 class QLineEdit;
-class QProgressBar;
+class QPushButton;
 
 // The "Decoder" tab: identify a decoder, reset it to its factory settings,
 // back its CVs up into a file and write them back. It asks its questions,
 // checks its fields and files and shows the outcomes; the window runs the
 // jobs on the programming track (operationRequested) and hands the results
 // back.
-class DecoderTab final : public QWidget, public OperationDisplay
+class DecoderTab final : public QWidget
 {
     Q_OBJECT
 
@@ -36,13 +37,8 @@ public:
     // The desktop's file dialogs unless replaced (tests answer with a path).
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
-    // OperationDisplay
-    LedShape *led(int index) const override { return m_led[index]; }
-    void setStatus(const QColor &color, const QString &text) override;
-    void setStatusText(const QString &text) override;
-    void showProgress(int percent) override;
-    QLabel *elapsed() const override { return m_elapsed; }
-    QPushButton *breakButton() const override { return m_break; }
+    // Lamps, status, progress, elapsed time and abort of its jobs.
+    OperationDisplay *display() const { return m_display; }
 
     // Every control that can start an operation.
     void setControlsEnabled(bool enabled);
@@ -75,18 +71,13 @@ private:
     void restoreClicked();
     bool ask(const QString &question) const;
     void warn(const QString &text) const;
-    void light(int lamp);
     void done(bool success, const QString &text);
 
     FileChooser m_chooseFile;
     // CV 7 and CV 8 of the last identification, for the backup's header.
     DecoderFields::CvValues m_identity;
 
-    LedShape *m_led[3] = {};
-    QLabel *m_status = nullptr;
-    QProgressBar *m_progress = nullptr;
-    QLabel *m_elapsed = nullptr;
-    QPushButton *m_break = nullptr;
+    OperationDisplay *m_display = nullptr;
     QPushButton *m_identify = nullptr;
     QPushButton *m_reset = nullptr;
     QList<QLabel *> m_values;

@@ -32,10 +32,6 @@
 
 using ProgFields::ProgType;
 
-const QColor kzLocoList::Blue(0, 0, 255);
-const QColor kzLocoList::Red(255, 0, 0);
-const QColor kzLocoList::Green(0, 192, 0);
-
 namespace {
 
 const QString Caption = QStringLiteral("Lok-Konfiguration / Programmierung");
@@ -78,7 +74,7 @@ kzLocoList::kzLocoList(QWidget *parent)
     m_tabs->addTab(m_decoderTab, QStringLiteral("&Decoder"));
     connect(m_decoderTab, &DecoderTab::breakClicked, this, [this] { m_decoderJobs.requestAbort(); });
     connect(m_decoderTab, &DecoderTab::operationRequested, this, &kzLocoList::runDecoderJob);
-    m_display = m_progTab;
+    m_display = m_progTab->display();
     // The controls the operations read and show.
     for (int i = 0; i < 3; ++i) {
         m_progType[i] = m_progTab->progType(i);
@@ -195,14 +191,7 @@ void kzLocoList::layoutTabs()
 
 void kzLocoList::SetLed(Lamp state)
 {
-    for (int i = 0; i < 3; ++i)
-        m_display->led(i)->setColor(Qt::black);
-    switch (state) {
-    case Lamp::Running: m_display->led(0)->setColor(Blue); break;
-    case Lamp::Failed: m_display->led(1)->setColor(Red); break;
-    case Lamp::Done: m_display->led(2)->setColor(Green); break;
-    case Lamp::Dark: break;
-    }
+    m_display->light(state);
 }
 
 void kzLocoList::SetProgMode(bool on)
@@ -512,7 +501,7 @@ void kzLocoList::setLocoNumber()
         != BoxAnswer::Yes)
         return;
     SetLed(Lamp::Running);
-    setStatus(Blue, m_progTab->status()->text());
+    setStatus(Blue, m_progTab->display()->status()->text());
     SetProgMode(true);
     setStatus(Blue, (Addressing::isShortAddress(number) ? QStringLiteral("Niedrige Lok-Nummer ")
                                                          : QStringLiteral("Hohe Lok-Nummer "))
@@ -583,7 +572,7 @@ void kzLocoList::runDecoderJob(const DecoderTab::Request &request)
         return;
     const FlagScope busy(m_busy);
     // The job shows its lamps, progress and abort on the decoder tab.
-    m_display = m_decoderTab;
+    m_display = m_decoderTab->display();
     ProgButtonsEnabled(false);
     m_decoderTab->jobStarts(request);
     SetProgMode(true);
@@ -591,9 +580,9 @@ void kzLocoList::runDecoderJob(const DecoderTab::Request &request)
     const qint64 start = startTime();
     const DecoderJobs::Outcome outcome = m_decoderJobs.run(request.job);
     SetProgMode(false);
-    m_decoderTab->elapsed()->setText(ProgFields::searchElapsedText(startTime() - start));
+    m_display->elapsed()->setText(ProgFields::searchElapsedText(startTime() - start));
     // The outcome once the track is off: a backup is saved only now.
     m_decoderTab->showOutcome(outcome, request);
     ProgButtonsEnabled(true);
-    m_display = m_progTab;
+    m_display = m_progTab->display();
 }

@@ -4,6 +4,7 @@
 #include "locolist/clsloco.h"
 #include "locolist/decoderjobs.h"
 #include "locolist/decodertab.h"
+#include "locolist/operationdisplay.h"
 #include "locolist/progfields.h"
 #include "locolist/programmer.h"
 
@@ -46,9 +47,9 @@ public:
     static constexpr int TreeMargin = 72;    // tab height - tree height (1080 twips)
     static constexpr int ToolBarGap = 10;    // tree bottom to tool bar (150 twips)
 
-    static const QColor Blue;
-    static const QColor Red;
-    static const QColor Green;
+    static constexpr QColor Blue = OperationDisplay::Blue;
+    static constexpr QColor Red = OperationDisplay::Red;
+    static constexpr QColor Green = OperationDisplay::Green;
 
     explicit kzLocoList(QWidget *parent = nullptr);
     ~kzLocoList() override;
@@ -57,12 +58,7 @@ public:
     int controllerID() const { return m_controllerId; }
 
     // The status lamps: one of them lit, or all three dark.
-    enum class Lamp {
-        Running, // blue
-        Failed,  // red
-        Done,    // green
-        Dark,
-    };
+    using Lamp = OperationDisplay::Lamp;
     void SetLed(Lamp state);
     // Switches the controller's programming mode; the reply is not looked at.
     void SetProgMode(bool on);

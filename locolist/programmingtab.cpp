@@ -3,6 +3,7 @@
 #include "common/commandbutton.h"
 #include "common/validation.h"
 #include "locolist/ledshape.h"
+#include "locolist/operationdisplay.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -10,7 +11,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -26,44 +26,9 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
     frame->setObjectName(QStringLiteral("fraProgramming"));
     pageLayout->addWidget(frame);
 
-    // Created in the order the validation walks the fields.
-    const char *ledNames[] = {"Lampe: läuft", "Lampe: fehlgeschlagen", "Lampe: erfolgreich"};
-    for (int i = 0; i < 3; ++i) {
-        m_led[i] = new LedShape(frame);
-        m_led[i]->setObjectName(QStringLiteral("led%1").arg(i));
-        m_led[i]->setAccessibleName(QString::fromUtf8(ledNames[i]));
-    }
-    m_status = new QLabel(QStringLiteral("Zur Programmierung das Programmiergleis verwenden"), frame);
-    m_status->setObjectName(QStringLiteral("lblStatus"));
-    QFont bold = m_status->font();
-    bold.setBold(true);
-    m_status->setFont(bold);
-    m_status->setWordWrap(true);
-    m_status->setMinimumHeight(2 * m_status->fontMetrics().height());
-
-    m_progress = new QProgressBar(frame);
-    m_progress->setObjectName(QStringLiteral("sspProgressPanel"));
-    m_progress->setAccessibleName(QStringLiteral("Fortschritt"));
-    m_progress->setRange(0, 100);
-    m_progress->setValue(0);
-    m_progress->setTextVisible(true);
-    m_progress->setFixedHeight(18);
-
-    m_elapsed = new QLabel(QStringLiteral("0 ms"), frame);
-    m_elapsed->setObjectName(QStringLiteral("lblElapsedTime"));
-    m_elapsed->setAccessibleName(QStringLiteral("Dauer"));
-    m_elapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    m_elapsed->setMinimumWidth(70);
-
-    m_break = new QPushButton(QStringLiteral("&Abbruch"), frame);
-    m_break->setObjectName(QStringLiteral("cmdBreak"));
-    m_break->setAutoDefault(false);
-    pressOnEnter(m_break);
-    QSizePolicy keepSpace = m_break->sizePolicy();
-    keepSpace.setRetainSizeWhenHidden(true);
-    m_break->setSizePolicy(keepSpace);
-    m_break->hide();
-    connect(m_break, &QPushButton::clicked, this, &ProgrammingTab::breakClicked);
+    // Created first: the validation walks the fields in creation order.
+    m_display = new OperationDisplay(QString(), frame);
+    connect(m_display->breakButton(), &QPushButton::clicked, this, &ProgrammingTab::breakClicked);
 
     m_autoConfig = new QCheckBox(QStringLiteral(" au&tomatisch in Konfiguration übernnehmen"), frame);
     m_autoConfig->setObjectName(QStringLiteral("chkAutoConfig"));
@@ -147,19 +112,7 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
 
     auto *layout = new QVBoxLayout(frame);
     layout->setSpacing(6);
-
-    auto *statusRow = new QHBoxLayout;
-    for (LedShape *led : m_led)
-        statusRow->addWidget(led, 0, Qt::AlignTop);
-    statusRow->addSpacing(6);
-    statusRow->addWidget(m_status, 1);
-    layout->addLayout(statusRow);
-
-    auto *progressRow = new QHBoxLayout;
-    progressRow->addWidget(m_progress, 1);
-    progressRow->addWidget(m_elapsed);
-    progressRow->addWidget(m_break);
-    layout->addLayout(progressRow);
+    layout->addWidget(m_display);
 
     auto *typeRow = new QHBoxLayout;
     for (QRadioButton *option : m_progType)
@@ -192,25 +145,6 @@ ProgrammingTab::ProgrammingTab(const QString &locoNumberRule, QWidget *parent)
     layout->addLayout(locoButtons);
     layout->addWidget(m_autoConfig);
     layout->addStretch(1);
-}
-
-void ProgrammingTab::setStatus(const QColor &color, const QString &text)
-{
-    QPalette palette = m_status->palette();
-    palette.setColor(QPalette::WindowText, color);
-    m_status->setPalette(palette);
-    m_status->setText(text);
-}
-
-void ProgrammingTab::setStatusText(const QString &text)
-{
-    m_status->setText(text);
-}
-
-void ProgrammingTab::showProgress(int percent)
-{
-    m_progress->setValue(percent);
-    m_progress->repaint();
 }
 
 void ProgrammingTab::setControlsEnabled(bool enabled)

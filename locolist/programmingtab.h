@@ -1,15 +1,11 @@
 #pragma once
 
-#include "locolist/operationdisplay.h"
-
-#include <QColor>
 #include <QWidget>
 
-class LedShape;
+class OperationDisplay;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class SpinButtons;
@@ -18,7 +14,7 @@ class SpinButtons;
 // bit and register fields with their three operations, and the loco number.
 // It only shows and reports clicks; the window runs the operations with its
 // programmer.
-class ProgrammingTab final : public QWidget, public OperationDisplay
+class ProgrammingTab final : public QWidget
 {
     Q_OBJECT
 
@@ -26,18 +22,12 @@ public:
     // locoNumberRule is the rule of the loco number field.
     explicit ProgrammingTab(const QString &locoNumberRule, QWidget *parent = nullptr);
 
-    void setStatus(const QColor &color, const QString &text) override;
-    void setStatusText(const QString &text) override;
-    void showProgress(int percent) override;
     // Every control that can start an operation; "Wert suchen" stays off in
     // bit mode.
     void setControlsEnabled(bool enabled);
 
-    LedShape *led(int index) const override { return m_led[index]; }
-    QLabel *status() const { return m_status; }
-    QProgressBar *progress() const { return m_progress; }
-    QLabel *elapsed() const override { return m_elapsed; }
-    QPushButton *breakButton() const override { return m_break; }
+    // Lamps, status, progress, elapsed time and abort of its operations.
+    OperationDisplay *display() const { return m_display; }
     QCheckBox *autoConfig() const { return m_autoConfig; }
     QRadioButton *progType(int index) const { return m_progType[index]; }
     QLabel *lblCV() const { return m_lblCV; }
@@ -61,11 +51,7 @@ signals:
     void recogniseClicked();
 
 private:
-    LedShape *m_led[3] = {};
-    QLabel *m_status = nullptr;
-    QProgressBar *m_progress = nullptr;
-    QLabel *m_elapsed = nullptr;
-    QPushButton *m_break = nullptr;
+    OperationDisplay *m_display = nullptr;
     QCheckBox *m_autoConfig = nullptr;
     QRadioButton *m_progType[3] = {};
     QLabel *m_lblCV = nullptr;

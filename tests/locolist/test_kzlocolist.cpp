@@ -1115,6 +1115,11 @@ void TestKzLocoList::decoderTab_data()
         << QStringList{"Möchten Sie den Decoder auf die Werkseinstellungen zurücksetzen ?"}
         << "Der Decoder wurde auf die Werkseinstellungen zurückgesetzt"
         << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}};
+    QTest::newRow("factory reset by Enter")
+        << "reset by Enter" << QByteArray() << 0
+        << QStringList{"Möchten Sie den Decoder auf die Werkseinstellungen zurücksetzen ?"}
+        << "Der Decoder wurde auf die Werkseinstellungen zurückgesetzt"
+        << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}};
     // Backed up, then written back from the file: the same values, without
     // CV 7 and CV 8; question, status and writes follow the station's CVs.
     QTest::newRow("backup and restore") << "backup" << QByteArray() << 0 << QStringList()
@@ -1188,6 +1193,13 @@ void TestKzLocoList::decoderTab()
         w.button(QStringLiteral("cmdIdentify"))->click();
     else if (action == QLatin1String("reset"))
         w.button(QStringLiteral("cmdFactoryReset"))->click();
+    else if (action == QLatin1String("reset by Enter")) {
+        // A keyboard user on the decoder tab.
+        QAbstractButton *reset = w.button(QStringLiteral("cmdFactoryReset"));
+        w.tabs()->setCurrentIndex(2);
+        reset->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(reset, Qt::Key_Return);
+    }
     if (action == QLatin1String("backup")) {
         w.field(QStringLiteral("txtLastCv"))->setText(QStringLiteral("10"));
         w.button(QStringLiteral("cmdBackup"))->click();
