@@ -5,6 +5,7 @@
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
 #include "printing.h"
+#include "scriptedobserver.h"
 
 #include "link/commands.h"
 #include "link/portsession.h"
@@ -13,7 +14,6 @@
 
 #include <QTemporaryDir>
 
-#include <functional>
 
 using namespace DecoderFields;
 
@@ -28,30 +28,6 @@ inline char *toString(const CvValue &v)
 } // namespace QTest
 
 namespace {
-
-// Lets a test act after an exchange, as a click on the abort button or a
-// controller that goes silent would.
-class JobObserver : public ProgrammingObserver
-{
-public:
-    void progress(double percent) override { percents << percent; }
-    void searchRunning(bool running) override { runningStates << running; }
-    void processEvents() override
-    {
-        ++exchanges;
-        if (afterExchange)
-            afterExchange(exchanges);
-    }
-    void aborted() override { ++abortCount; }
-    void stage(const QString &text) override { stages << text; }
-
-    QList<double> percents;
-    QList<bool> runningStates;
-    QStringList stages;
-    int exchanges = 0;
-    int abortCount = 0;
-    std::function<void(int)> afterExchange;
-};
 
 struct JobRig
 {
@@ -79,7 +55,7 @@ struct JobRig
 
     StationRig rig;
     CommandBuffer buffer;
-    JobObserver observer;
+    ScriptedObserver observer;
     DecoderProgrammer programmer;
     DecoderJobs jobs;
 };

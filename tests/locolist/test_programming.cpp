@@ -4,6 +4,7 @@
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
 #include "printing.h"
+#include "scriptedobserver.h"
 
 #include "link/commands.h"
 #include "link/portsession.h"
@@ -11,36 +12,11 @@
 #include "locolist/programmer.h"
 #include "locolist/progfields.h"
 
-#include <functional>
 
 using ProgFields::Operation;
 using ProgFields::ProgType;
 
 namespace {
-
-// Counts the exchanges of a search and lets a test act between two of them,
-// as a click on the abort button would.
-class ScriptedObserver : public ProgrammingObserver
-{
-public:
-    void progress(double percent) override { percents << percent; }
-    void searchRunning(bool running) override { runningStates << running; }
-    void processEvents() override
-    {
-        ++exchanges;
-        if (afterExchange)
-            afterExchange(exchanges);
-    }
-    void aborted() override { ++abortCount; }
-    void stage(const QString &text) override { stages << text; }
-
-    QList<double> percents;
-    QList<bool> runningStates;
-    QStringList stages;
-    int exchanges = 0;
-    int abortCount = 0;
-    std::function<void(int)> afterExchange;
-};
 
 struct ProgrammerRig
 {
