@@ -29,6 +29,8 @@ inline char *toString(const CvValue &v)
 
 namespace {
 
+enum Interruption { Untouched, Silent, Abort };
+
 struct JobRig
 {
     JobRig()
@@ -39,14 +41,16 @@ struct JobRig
         rig.station.setTrackOutput(TrackOutput::Programming);
     }
 
-    // After the given exchange the station stops answering (silent) or the
-    // user presses the abort button.
-    void afterExchange(int exchange, bool silent)
+    // After the given exchange the station stops answering (Silent) or the
+    // user presses the abort button (Abort).
+    void interrupt(Interruption interruption, int exchange)
     {
-        observer.afterExchange = [this, exchange, silent](int n) {
+        if (interruption == Untouched)
+            return;
+        observer.afterExchange = [this, exchange, interruption](int n) {
             if (n != exchange)
                 return;
-            if (silent)
+            if (interruption == Silent)
                 rig.station.addFault(Fault::noReply(Fault::Always));
             else
                 jobs.requestAbort();
@@ -59,8 +63,6 @@ struct JobRig
     DecoderProgrammer programmer;
     DecoderJobs jobs;
 };
-
-enum Interruption { Untouched, Silent, Abort };
 
 QList<CvValue> cvList(std::initializer_list<std::pair<int, int>> pairs)
 {
@@ -402,8 +404,7 @@ void TestDecoderFields::identify()
     r.rig.station.setCv(18, 232);
     if (missingCv)
         r.rig.station.removeCv(missingCv);
-    if (interruption != Untouched)
-        r.afterExchange(after, interruption == Silent);
+    r.interrupt(Interruption(interruption), after);
     r.jobs.requestAbort(); // a stale click before the job counts for nothing
     r.rig.takeRequests();
 
@@ -495,8 +496,7 @@ void TestDecoderFields::backup()
 
     JobRig r;
     r.rig.station.setDecoderPresent(decoderPresent);
-    if (interruption != Untouched)
-        r.afterExchange(after, interruption == Silent);
+    r.interrupt(Interruption(interruption), after);
     r.rig.takeRequests();
 
     const DecoderJobs::Backup result = r.jobs.backup(4, 10);
@@ -550,8 +550,7 @@ void TestDecoderFields::restore()
 
     JobRig r;
     r.rig.station.setDecoderPresent(decoderPresent);
-    if (interruption != Untouched)
-        r.afterExchange(after, interruption == Silent);
+    r.interrupt(Interruption(interruption), after);
     r.rig.takeRequests();
 
     const DecoderJobs::Restore result = r.jobs.restore(cvList({{3, 20}, {29, 0x26}, {300, 7}}));
