@@ -51,12 +51,20 @@ velantor_install_packages() {
         "${missing[@]}"
 }
 
-# Configures and builds into $1 (default: build/ in the source tree); further
-# arguments go to cmake's configure step.
+# Configures and builds into $1 (default: build/ in the source tree). Further
+# arguments starting with -D go to cmake's configure step; the others name the
+# targets to build (without any, everything is built).
 velantor_build() {
-    local source_dir build_dir
+    local source_dir build_dir argument
+    local configure=() targets=()
     source_dir="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
     build_dir="${1:-$source_dir/build}"
-    cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${@:2}" >/dev/null
-    cmake --build "$build_dir" -j"$(nproc)"
+    for argument in "${@:2}"; do
+        case "$argument" in
+            -D*) configure+=("$argument") ;;
+            *) targets+=(--target "$argument") ;;
+        esac
+    done
+    cmake -S "$source_dir" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" >/dev/null
+    cmake --build "$build_dir" -j"$(nproc)" "${targets[@]}"
 }
