@@ -75,6 +75,8 @@ void kzOptions::fillList()
     m_firstActivation = false;
     m_info->setText(QStringLiteral("Bitte wählen Sie hier die gewünschte serielle ") + CrLf
                     + QStringLiteral("Schnittstelle aus"));
+    // A screen reader reads one sentence, not the line break.
+    m_info->setAccessibleName(m_info->text().simplified());
 
     m_ports->clear();
     const QList<SerialDeviceInfo> present = presentSerialDevices();

@@ -17,12 +17,12 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-void showAccessError(const PortError &error)
+void showAccessError(const PortError &error, const QString &device)
 {
     sysShowError(QStringLiteral("Fehler beim Zugriff auf ") + currentPortName() + CrLf + CrLf
                      + QStringLiteral("Bitte überprüfen Sie den eingestellten COM-Port.") + CrLf
                      + CrLf + QStringLiteral("(Fehler ") + QString::number(error.number)
-                     + QStringLiteral(" - ") + error.description + QStringLiteral(")"),
+                     + QStringLiteral(" - ") + portErrorDescription(error, device) + QStringLiteral(")"),
                  false, false, QString());
 }
 
@@ -53,7 +53,7 @@ ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &reque
         if (error.number == PortErrorNumber::None)
             error = portNotOpenError();
         if (accessErrorBox)
-            showAccessError(error);
+            showAccessError(error, port.devicePath());
         // Nothing written, nothing to wait for.
         return ExchangeFailure::PortError;
     }
@@ -119,7 +119,7 @@ ExchangeResult RunExchange(const CommandBuffer &request, const ExchangePolicy &p
             OpenPort(currentPortName(), true);
         if (!port) {
             if (policy.showAccessError)
-                showAccessError(portNotOpenError());
+                showAccessError(portNotOpenError(), QString());
             result.failure = ExchangeFailure::PortError;
             continue;
         }

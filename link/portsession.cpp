@@ -72,13 +72,27 @@ QString devicePathForPortNumber(int number)
     return mapped.trimmed().isEmpty() ? defaultDevicePath(number) : mapped.trimmed();
 }
 
-QString openErrorText(const QString &name, const PortError &error)
+QString missingDeviceText(const QString &device)
 {
-    const bool notAvailable = error.number == PortErrorNumber::DeviceNotAvailable
-                              || error.number == PortErrorNumber::NoSuchPort;
+    // A board that is not plugged in is by far the most common reason.
+    return DeviceNotAvailableText + QStringLiteral(": ") + device
+           + QStringLiteral(" ist nicht vorhanden. Ist der Controller eingesteckt?");
+}
+
+QString portErrorDescription(const PortError &error, const QString &device)
+{
+    if (error.number == PortErrorNumber::DeviceNotAvailable)
+        return DeviceNotAvailableText;
+    if (error.number == PortErrorNumber::NoSuchPort)
+        return device.isEmpty() ? DeviceNotAvailableText : missingDeviceText(device);
+    return error.description;
+}
+
+QString openErrorText(const QString &name, const PortError &error, const QString &device)
+{
     return QStringLiteral("Fehler beim Zugriff auf ") + name + CrLf + CrLf
            + QStringLiteral("(Fehler ") + QString::number(error.number) + QStringLiteral(" - ")
-           + (notAvailable ? DeviceNotAvailableText : error.description) + QStringLiteral(")");
+           + portErrorDescription(error, device) + QStringLiteral(")");
 }
 
 PortError portNotOpenError()
@@ -102,7 +116,7 @@ bool OpenPort(const QString &name, bool quiet)
         activePort->close();
     }
     if (!quiet)
-        sysShowError(openErrorText(name, error), false, false, QString());
+        sysShowError(openErrorText(name, error, device), false, false, QString());
     return false;
 }
 

@@ -34,8 +34,14 @@ bool OpenPort(const QString &name, bool quiet);
 // Closes the port if it is open; never fails, never shows anything.
 void ClosePort();
 
-// The message OpenPort shows for a failure.
-QString openErrorText(const QString &name, const PortError &error);
+// The message OpenPort shows for a failure to open device, the device that
+// name stands for (empty when it stands for none).
+QString openErrorText(const QString &name, const PortError &error, const QString &device);
+// What error 8002 says of a device that is not there.
+QString missingDeviceText(const QString &device);
+// The text a box gives after an error's number: for 68 and 8002 the fixed
+// one, naming the missing device where it is known.
+QString portErrorDescription(const PortError &error, const QString &device);
 
 // The error of an exchange through a port that is not open.
 PortError portNotOpenError();

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <grp.h>
@@ -37,6 +38,22 @@ QString loginNameForShell()
     return isShellWord(name) ? name : QStringLiteral("`whoami`");
 }
 
+// The groups the user database lists for this user, the login's own group
+// included.
+std::vector<gid_t> listedGroups(const passwd &user)
+{
+    const QByteArray name(user.pw_name);
+    std::vector<gid_t> groups(64);
+    int listed = int(groups.size());
+    if (::getgrouplist(name.constData(), user.pw_gid, groups.data(), &listed) < 0) {
+        groups.resize(size_t(listed));
+        if (::getgrouplist(name.constData(), user.pw_gid, groups.data(), &listed) < 0)
+            return {};
+    }
+    groups.resize(size_t(listed));
+    return groups;
+}
+
 // The user is listed as a member of the group gid, but this process, started before
 // the user was added, does not have it.
 bool groupPendingForThisLogin(gid_t gid)
@@ -55,17 +72,27 @@ bool groupPendingForThisLogin(gid_t gid)
     const passwd *user = ::getpwuid(::geteuid());
     if (!user)
         return false;
-    const QByteArray name(user->pw_name);
-    const gid_t base = user->pw_gid;
-    std::vector<gid_t> groups(64);
-    int listed = int(groups.size());
-    if (::getgrouplist(name.constData(), base, groups.data(), &listed) < 0) {
-        groups.resize(size_t(listed));
-        if (::getgrouplist(name.constData(), base, groups.data(), &listed) < 0)
-            return false;
-    }
-    groups.resize(size_t(listed));
+    const std::vector<gid_t> groups = listedGroups(*user);
     return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// sudo is installed and the user is in a group that the distributions' own
+// sudo set-up lets use it. A Debian installed with a root password has no
+// such user, and often no sudo at all.
+bool userMayUseSudo()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("sudo")).isEmpty())
+        return false;
+    const passwd *user = ::getpwuid(::geteuid());
+    if (!user)
+        return false;
+    const std::vector<gid_t> groups = listedGroups(*user);
+    for (const char *name : {"sudo", "wheel", "admin"}) {
+        const struct group *entry = ::getgrnam(name);
+        if (entry && std::find(groups.begin(), groups.end(), entry->gr_gid) != groups.end())
+            return true;
+    }
+    return false;
 }
 
 // ModemManager opens every new ttyACM device for a while to look for a modem.
@@ -120,6 +147,7 @@ DeviceAccess DeviceAccess::of(const QString &devicePath)
         access.groupPending = access.groupMayReadWrite && groupPendingForThisLogin(info.st_gid);
     }
     access.loginName = loginNameForShell();
+    access.sudoUsable = userMayUseSudo();
     access.modemManagerRunning = isModemManagerRunning();
     return access;
 }
@@ -160,14 +188,26 @@ PortError SerialControllerPort::openError(QSerialPort::SerialPortError error,
                                   .arg(access.group)};
             }
             // The command stands on a line of its own, so that the box never
-            // breaks it.
+            // breaks it. Without sudo, root's password does it through su; a
+            // login name that the user's shell must find out is put in double
+            // quotes, so that it is not root's shell that does.
+            const QString usermod =
+                QStringLiteral("usermod -aG %1 %2").arg(access.group, access.loginName);
+            const QString member =
+                QStringLiteral("Ihr Benutzer muss Mitglied der Gruppe \"%1\" sein. ").arg(access.group);
+            QString command;
+            if (access.sudoUsable) {
+                command = QStringLiteral("Geben Sie dazu im Terminal ein:") + CrLf
+                          + QStringLiteral("sudo ") + usermod;
+            } else {
+                const QChar quote = isShellWord(access.loginName) ? u'\'' : u'"';
+                command = QStringLiteral("Geben Sie dazu im Terminal ein (su fragt nach dem "
+                                         "Passwort des Administrators root):")
+                          + CrLf + QStringLiteral("su -c ") + quote + usermod + quote;
+            }
             return {PermissionDenied,
-                    denied
-                        + QStringLiteral("Ihr Benutzer muss Mitglied der Gruppe \"%1\" sein. "
-                                         "Geben Sie dazu im Terminal ein:")
-                              .arg(access.group)
-                        + CrLf + QStringLiteral("sudo usermod -aG %1 %2").arg(access.group, access.loginName)
-                        + CrLf + QStringLiteral("Melden Sie sich danach ab und wieder an.")};
+                    denied + member + command + CrLf
+                        + QStringLiteral("Melden Sie sich danach ab und wieder an.")};
         }
         QString busy = QStringLiteral("%1 wird bereits von einem anderen Programm verwendet").arg(devicePath);
         if (access.modemManagerRunning) {

@@ -16,6 +16,7 @@ struct DeviceAccess
     bool groupPending = false;        // the user is listed in that group, but this
                                       // login does not have it yet
     QString loginName;                // the user's login name, ready for a shell
+    bool sudoUsable = false;          // sudo is there and lets this user in
     bool modemManagerRunning = false;
 
     static DeviceAccess of(const QString &devicePath);

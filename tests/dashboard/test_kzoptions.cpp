@@ -4,6 +4,7 @@
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -87,6 +88,8 @@ void TestKzOptions::listAndToolTips()
     QVERIFY(list->itemData(24, Qt::ToolTipRole).toString().startsWith(QStringLiteral("Gerät: /dev/ttyS7")));
     QCOMPARE(dialog.lblInfo()->text(),
              QStringLiteral("Bitte wählen Sie hier die gewünschte serielle \r\nSchnittstelle aus"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(dialog.lblInfo())->text(QAccessible::Name),
+             QStringLiteral("Bitte wählen Sie hier die gewünschte serielle Schnittstelle aus"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Einstellungen"));
     QCOMPARE(dialog.tabSettings()->tabText(0), QStringLiteral("&Allgemein"));
     QVERIFY(!list->accessibleName().isEmpty());
@@ -132,7 +135,8 @@ void TestKzOptions::okWithMissingPortStaysOpen()
     QCOMPARE(dialog.cmbComPort()->currentIndex(), 5);
     QCOMPARE(m_rig->boxes.count(), 1);
     QVERIFY(m_rig->boxes.last().text.startsWith(
-        QStringLiteral("Fehler beim Zugriff auf COM5\r\n\r\n(Fehler 8002 - Schnittstelle nicht verfügbar)")));
+        QStringLiteral("Fehler beim Zugriff auf COM5\r\n\r\n(Fehler 8002 - Schnittstelle nicht verfügbar: "
+                       "/dev/ttyACM4 ist nicht vorhanden. Ist der Controller eingesteckt?)")));
     QVERIFY(!m_rig->port.isOpen()); // the test closed the port that was open
 
     dialog.btnCancel()->click();

@@ -170,7 +170,7 @@ QList<Row> rows()
         {"device closed mid-exchange", S::DeviceClosed, {Fault::noReply(Fault::Always)}, false, 1,
          {AccessError, NoReply}, {}},
         {"missing device", S::OpenMissing, {}, false, 0,
-         {OpenError + QStringLiteral("8002 - Schnittstelle nicht verfügbar)")}, {}},
+         {OpenError + QStringLiteral("8002 - Schnittstelle nicht verfügbar: ")}, {}},
         {"device without permission", S::OpenWithoutPermission, {}, false, 0,
          {OpenError + QStringLiteral("8010 - Keine Berechtigung für ")}, {}},
         {"device in use", S::OpenInUse, {}, false, 0, {OpenError + QStringLiteral("8005 - ")}, {}},
@@ -381,8 +381,11 @@ private Q_SLOTS:
             break;
 
         case Scenario::OpenWithoutPermission: {
+            // COM1 names the device itself here, as in the child below: the
+            // box names the path it was given.
             if (::geteuid() != 0) {
                 QVERIFY(::chmod(QFile::encodeName(m_station->devicePath()).constData(), 0) == 0);
+                sysSaveSetting(QStringLiteral("COM1"), m_station->devicePath(), PortsSection);
                 result = OpenPort(QStringLiteral("COM1"), false);
                 break;
             }

@@ -106,7 +106,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("lastLine");
         QTest::newRow("no such port")
-            << 8002 << "irrelevant" << "(Fehler 8002 - Schnittstelle nicht verfügbar)";
+            << 8002 << "irrelevant"
+            << "(Fehler 8002 - Schnittstelle nicht verfügbar: /dev/ttyACM2 ist nicht vorhanden. "
+               "Ist der Controller eingesteckt?)";
         QTest::newRow("not available")
             << 68 << "irrelevant" << "(Fehler 68 - Schnittstelle nicht verfügbar)";
         QTest::newRow("other failure")
@@ -144,6 +146,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("groupPending");
         QTest::addColumn<bool>("userMayOpen");
         QTest::addColumn<bool>("modemManager");
+        QTest::addColumn<bool>("sudo");
+        QTest::addColumn<QString>("login");
         QTest::addColumn<QString>("box");
         const QString head = QStringLiteral("Fehler beim Zugriff auf COM1\r\n\r\n(Fehler ");
         const QString rootOnly = head
@@ -153,25 +157,39 @@ private Q_SLOTS:
             + SupportParagraph;
         const QString busy = head + "8005 - /dev/ttyACM0 wird bereits von einem anderen Programm verwendet";
         QTest::newRow("group may read and write")
-            << QSerialPort::PermissionError << "dialout" << true << false << false << false
+            << QSerialPort::PermissionError << "dialout" << true << false << false << false << true
+            << "anna"
             << head + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer muss Mitglied der "
                       "Gruppe \"dialout\" sein. Geben Sie dazu im Terminal ein:\r\n"
                       "sudo usermod -aG dialout anna\r\n"
                       "Melden Sie sich danach ab und wieder an.)" + SupportParagraph;
+        // Without sudo root's password does it, and the name is filled in by
+        // the user's shell, never by root's.
+        const QString withSu = head
+            + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer muss Mitglied der Gruppe "
+              "\"dialout\" sein. Geben Sie dazu im Terminal ein (su fragt nach dem Passwort des "
+              "Administrators root):\r\nsu -c %1usermod -aG dialout %2%1\r\n"
+              "Melden Sie sich danach ab und wieder an.)" + SupportParagraph;
+        QTest::newRow("group may read and write, no sudo")
+            << QSerialPort::PermissionError << "dialout" << true << false << false << false << false
+            << "anna" << withSu.arg(QStringLiteral("'"), QStringLiteral("anna"));
+        QTest::newRow("no sudo, name found by the shell")
+            << QSerialPort::PermissionError << "dialout" << true << false << false << false << false
+            << "`whoami`" << withSu.arg(QStringLiteral("\""), QStringLiteral("`whoami`"));
         QTest::newRow("member, not yet in this login")
-            << QSerialPort::PermissionError << "dialout" << true << true << false << false
-            << head + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer ist Mitglied der "
+            << QSerialPort::PermissionError << "dialout" << true << true << false << false << true
+            << "anna" << head + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer ist Mitglied der "
                       "Gruppe \"dialout\", doch das gilt erst nach einer neuen Anmeldung. Melden "
                       "Sie sich ab und wieder an.)" + SupportParagraph;
         QTest::newRow("only root may open") << QSerialPort::PermissionError << "root" << false
-                                            << false << false << false << rootOnly;
+                                            << false << false << false << true << "anna" << rootOnly;
         QTest::newRow("group may only write") << QSerialPort::PermissionError << "tty" << false
-                                              << false << false << false << rootOnly;
+                                              << false << false << false << true << "anna" << rootOnly;
         QTest::newRow("busy") << QSerialPort::PermissionError << "dialout" << true << false << true
-                              << false << busy + ")" + SupportParagraph;
+                              << false << true << "anna" << busy + ")" + SupportParagraph;
         QTest::newRow("busy while ModemManager runs")
-            << QSerialPort::PermissionError << "dialout" << true << false << true << true
-            << busy + ". ModemManager läuft und prüft womöglich gerade, ob hinter dem Board ein "
+            << QSerialPort::PermissionError << "dialout" << true << false << true << true << true
+            << "anna" << busy + ". ModemManager läuft und prüft womöglich gerade, ob hinter dem Board ein "
                       "Modem steckt. Warten Sie einige Sekunden und versuchen Sie es erneut; wie Sie "
                       "das auf Dauer abstellen, steht im Handbuch im Abschnitt \"ModemManager: wenn "
                       "ein anderes Programm die Schnittstelle belegt\".)" + SupportParagraph;
@@ -184,6 +202,8 @@ private Q_SLOTS:
         QFETCH(bool, groupPending);
         QFETCH(bool, userMayOpen);
         QFETCH(bool, modemManager);
+        QFETCH(bool, sudo);
+        QFETCH(QString, login);
         QFETCH(QString, box);
         DeviceAccess access;
         access.exists = true;
@@ -191,7 +211,8 @@ private Q_SLOTS:
         access.group = group;
         access.groupMayReadWrite = groupMayReadWrite;
         access.groupPending = groupPending;
-        access.loginName = QStringLiteral("anna");
+        access.loginName = login;
+        access.sudoUsable = sudo;
         access.modemManagerRunning = modemManager;
         RecordingMessageBoxes recorder;
         m_port.openResult = false;

@@ -104,7 +104,7 @@ private Q_SLOTS:
         QVERIFY(!m_port->isOpen());
         // The second attempt finds the device gone and says so.
         QCOMPARE(recorder.count(), 2);
-        QVERIFY2(recorder.boxes()[0].text.contains(QStringLiteral("(Fehler 8002 - Schnittstelle nicht verfügbar)")),
+        QVERIFY2(recorder.boxes()[0].text.contains(QStringLiteral("(Fehler 8002 - Schnittstelle nicht verfügbar: ")),
                  qPrintable(recorder.boxes()[0].text));
         QCOMPARE(recorder.boxes()[1].text, QStringLiteral("Controller 1 antwortet nicht."));
     }
@@ -150,8 +150,11 @@ private Q_SLOTS:
         sysSaveSettingForCom1(m_dir.filePath(QStringLiteral("nothing-here")));
         QVERIFY(!OpenPort(QStringLiteral("COM1"), false));
         QCOMPARE(recorder.count(), 1);
-        QVERIFY(recorder.last().text.startsWith(QStringLiteral(
-            "Fehler beim Zugriff auf COM1\r\n\r\n(Fehler 8002 - Schnittstelle nicht verfügbar)")));
+        QVERIFY(recorder.last().text.startsWith(
+            QStringLiteral("Fehler beim Zugriff auf COM1\r\n\r\n(Fehler 8002 - Schnittstelle nicht "
+                           "verfügbar: ")
+            + m_dir.filePath(QStringLiteral("nothing-here"))
+            + QStringLiteral(" ist nicht vorhanden. Ist der Controller eingesteckt?)\r\n")));
     }
 
     // A device file the user may not open names the group to join. Root may

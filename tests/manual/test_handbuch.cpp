@@ -2,6 +2,7 @@
 #include "dashboard/dashboardlogic.h"
 #include "link/exchange.h"
 #include "link/port.h"
+#include "link/portsession.h"
 #include "link/serialport.h"
 #include "locolist/decoderfields.h"
 #include "throttleserver/phonethrottles.h"
@@ -55,6 +56,7 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("loco number refused") << locoNumberRefusal(QStringLiteral("…"));
     QTest::newRow("port not available")
         << SerialControllerPort::openError(QSerialPort::DeviceNotFoundError, QString()).description;
+    QTest::newRow("device missing") << missingDeviceText(QStringLiteral("/dev/ttyACM0"));
     // The sections the port's error texts point to.
     QTest::newRow("section on ModemManager") << QStringLiteral("## ") + ModemManagerSection;
     QTest::newRow("section on root-only devices") << QStringLiteral("## ") + RootOnlySection;
