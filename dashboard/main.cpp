@@ -1,6 +1,7 @@
 #include "dashboard/kzvelantor.h"
 
 #include "common/application.h"
+#include "common/translations.h"
 
 #include <QApplication>
 
@@ -8,6 +9,7 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     setUpApplicationIdentity();
+    installGermanQtTranslations();
 
     kzVelantor window;
     window.startUp();

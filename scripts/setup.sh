@@ -16,6 +16,7 @@ velantor_packages=(
     "qt6-serialport-dev|Qt 6: serielle Schnittstelle zum Controller"
     "qt6-svg-dev|Qt 6: SVG-Grafiken für Symbole und Handbuch"
     "qt6-qpa-plugins|Qt 6: Anzeige unter X11 und Wayland"
+    "qt6-translations-l10n|Qt 6: deutsche Texte in Dateidialogen und Menüs"
     "libgl-dev|OpenGL-Kopfdateien, die Qt 6 verlangt"
     "xdg-utils|Öffnen von Handbuch und Internetseite"
     "desktop-file-utils|Prüfung der Menüeinträge in den Tests"

@@ -2,6 +2,7 @@
 // test script) opens the device path printed on the first line of standard
 // output, or the symlink given with --link, like a real controller's port.
 
+#include "common/translations.h"
 #include "simulator/ptystation.h"
 
 #include <QCommandLineParser>
@@ -84,6 +85,7 @@ int fail(const QString &message)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    installGermanQtTranslations();
     QCoreApplication::setApplicationName(QStringLiteral("kzsim"));
     QCoreApplication::setApplicationVersion(QStringLiteral("5.2"));
 

@@ -2,16 +2,52 @@
 #include "common/errors.h"
 #include "common/program.h"
 #include "common/settings.h"
+#include "common/translations.h"
 
 #include "../support/recordingboxes.h"
 #include "../support/testmain.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTimer>
+
+namespace {
+
+QString withoutMnemonic(QString text)
+{
+    text = text.section(QLatin1Char('\t'), 0, 0); // the shortcut shown beside a menu entry
+    return text.remove(QLatin1Char('&'));
+}
+
+// Every text a window shows: captions, labels, tool-tips, entries of lists
+// and menus.
+QStringList shownTexts(const QWidget &window)
+{
+    QStringList texts;
+    for (const QLabel *label : window.findChildren<QLabel *>())
+        texts << label->text();
+    for (const QAbstractButton *button : window.findChildren<QAbstractButton *>())
+        texts << button->text() << button->toolTip();
+    for (const QComboBox *list : window.findChildren<QComboBox *>()) {
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->itemText(i);
+    }
+    for (const QAction *action : window.findChildren<QAction *>())
+        texts << action->text() << action->toolTip();
+    for (QString &text : texts)
+        text = withoutMnemonic(text);
+    return texts;
+}
+
+} // namespace
 
 // Settings, error boxes and the small text helpers.
 class TestServices : public QObject
@@ -19,6 +55,13 @@ class TestServices : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // As the programs do at start; the tests run in the C locale, so this
+        // also shows that the catalogue does not follow the locale.
+        QVERIFY(installGermanQtTranslations());
+    }
+
     void settingsDefaults()
     {
         QCOMPARE(sysGetSetting(QStringLiteral("SignalOutputTo"), QStringLiteral("NUL"), SettingsSection),
@@ -159,6 +202,39 @@ private Q_SLOTS:
         QCOMPARE(seen, captions);
         QCOMPARE(defaultCaption, click);
         QCOMPARE(int(result), answer);
+    }
+
+    // What Qt draws itself speaks German: its file dialog and the context
+    // menu of every text field.
+    void qtTextsSpeakGerman_data()
+    {
+        QTest::addColumn<bool>("fileDialog");
+        QTest::addColumn<QString>("english");
+        for (const char *text : {"Look in:", "File name:", "Files of type:", "Open", "Cancel",
+                                 "Back", "Parent Directory", "Create New Folder", "Detail View"})
+            QTest::addRow("file dialog: %s", text) << true << text;
+        for (const char *text : {"Undo", "Redo", "Cut", "Copy", "Paste", "Delete", "Select All"})
+            QTest::addRow("context menu: %s", text) << false << text;
+    }
+    void qtTextsSpeakGerman()
+    {
+        QFETCH(bool, fileDialog);
+        QFETCH(QString, english);
+        QStringList texts;
+        if (fileDialog) {
+            QFileDialog dialog;
+            dialog.setOption(QFileDialog::DontUseNativeDialog);
+            dialog.setFileMode(QFileDialog::ExistingFile);
+            dialog.show();
+            texts = shownTexts(dialog);
+        } else {
+            QLineEdit field(QStringLiteral("Text"));
+            field.selectAll();
+            const std::unique_ptr<QMenu> menu(field.createStandardContextMenu());
+            texts = shownTexts(*menu);
+        }
+        QVERIFY(texts.size() > 3);
+        QVERIFY2(!texts.contains(english), qPrintable(texts.join(QLatin1Char('|'))));
     }
 
     void replaces_data()

@@ -212,6 +212,20 @@ private Q_SLOTS:
         QCOMPARE(kzsim.exitCode(), 2);
         QVERIFY(kzsim.readAllStandardOutput().isEmpty());
     }
+
+    // Qt's own part of the help is German too, in any locale.
+    void kzsimHelpSpeaksGerman()
+    {
+        QProcess kzsim;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+        kzsim.setProcessEnvironment(environment);
+        kzsim.start(QStringLiteral(KZSIM_PATH), {QStringLiteral("--help")});
+        QVERIFY(kzsim.waitForFinished(5000));
+        const QString help = QString::fromUtf8(kzsim.readAllStandardOutput());
+        QVERIFY2(help.contains(QStringLiteral("Optionen:")) && !help.contains(QStringLiteral("Usage:")),
+                 qPrintable(help));
+    }
 };
 
 KZ_TEST_MAIN(TestPtyStation)
