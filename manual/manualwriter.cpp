@@ -15,6 +15,7 @@
 #include <QTextTable>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -64,8 +65,18 @@ QFont bodyFont(qreal pointSize = 10)
     font.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("Sans Serif")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(pointSize);
+    // A letter spacing, however small, makes Qt set no ligatures: the PDF's
+    // text then holds "ff" and "fi" as letters, so that a search for
+    // "öffnen" finds it and a copied word is the word.
+    // (Qt keeps it in 1/64 pixel: the smallest step there is.)
+    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.0 / 64);
     return font;
 }
+
+// The size of a code block's type, and the smallest it is set in so that
+// its longest line fits the page.
+constexpr qreal CodePointSize = 8.5;
+constexpr qreal MinCodePointSize = 5.5;
 
 QStringList monospaceFamilies()
 {
@@ -76,6 +87,25 @@ bool isCodeBlock(const QTextBlock &block)
 {
     return block.blockFormat().hasProperty(QTextFormat::BlockCodeLanguage)
            || block.blockFormat().hasProperty(QTextFormat::BlockCodeFence);
+}
+
+// Marks the frame around a code block. The frame takes the code's lines
+// in; they keep their characters' format, not their blocks'.
+constexpr int CodeFrameProperty = QTextFormat::UserProperty + 1;
+
+bool isInCodeFrame(const QTextBlock &block)
+{
+    if (!block.isValid())
+        return false;
+    const QTextFrame *frame = QTextCursor(block).currentFrame();
+    return frame && frame->frameFormat().boolProperty(CodeFrameProperty);
+}
+
+bool isInlineCode(const QTextFragment &fragment)
+{
+    const QTextCharFormat format = fragment.charFormat();
+    return !format.isImageFormat()
+           && format.fontFamilies().toStringList() == monospaceFamilies();
 }
 
 bool isQuoteBlock(const QTextBlock &block)
@@ -374,7 +404,7 @@ void ManualWriter::styleBlocks()
         if (isCodeBlock(block)) {
             QTextCharFormat code;
             code.setFontFamilies(monospaceFamilies());
-            code.setFontPointSize(8.5);
+            code.setFontPointSize(CodePointSize);
             selectBlockText(cursor, block);
             cursor.mergeCharFormat(code);
             format.setTopMargin(0);
@@ -423,8 +453,19 @@ void ManualWriter::styleBlocks()
     codeBox.setPadding(6);
     codeBox.setTopMargin(2);
     codeBox.setBottomMargin(8);
+    codeBox.setProperty(CodeFrameProperty, true);
     for (QTextCursor run : blockRuns(m_document, isCodeBlock))
         run.insertFrame(codeBox);
+    // A wrapped line of a command or a configuration file would be typed as
+    // two; the type is made smaller instead (fitCodeLines).
+    QTextBlockFormat unbroken;
+    unbroken.setNonBreakableLines(true);
+    for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
+        if (!isInCodeFrame(block))
+            continue;
+        cursor.setPosition(block.position());
+        cursor.mergeBlockFormat(unbroken);
+    }
 
     QTextFrameFormat hintBox;
     hintBox.setBackground(QColor(255, 246, 214));
@@ -618,6 +659,111 @@ bool ManualWriter::keepHeadingsWithText(qreal pageHeight)
     return changed;
 }
 
+bool ManualWriter::keepCodeWithIntroduction(qreal pageHeight)
+{
+    QTextCursor cursor(&m_document);
+    for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
+        if (!isInCodeFrame(block) || isInCodeFrame(block.previous()))
+            continue;
+        QTextBlock last = block;
+        while (isInCodeFrame(last.next()))
+            last = last.next();
+        // The paragraph in front, past the empty one before the code's frame.
+        QTextBlock introduction = block.previous();
+        while (introduction.isValid() && introduction.text().isEmpty())
+            introduction = introduction.previous();
+        if (!introduction.isValid() || isInTable(introduction) || isInCodeFrame(introduction))
+            continue;
+        if (pageOf(introduction, pageHeight) == pageOf(last, pageHeight))
+            continue;
+        QTextBlockFormat format = introduction.blockFormat();
+        // Already at the top of a page: together they are longer than a page.
+        if (format.pageBreakPolicy() & QTextFormat::PageBreak_AlwaysBefore)
+            continue;
+        format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+        cursor.setPosition(introduction.position());
+        cursor.setBlockFormat(format);
+        return true;
+    }
+    return false;
+}
+
+void ManualWriter::fitCodeLines()
+{
+    // Type does not scale quite in proportion to its width: measure again
+    // after each change, a few rounds at most.
+    for (int round = 0; round < 5; ++round) {
+        m_document.documentLayout()->documentSize(); // lays the whole document out
+        bool changed = false;
+        for (QTextBlock block = m_document.begin(); block.isValid(); block = block.next()) {
+            if (!isInCodeFrame(block) || isInCodeFrame(block.previous()))
+                continue;
+            // One size for the whole block of code: its widest line decides.
+            QTextBlock last = block;
+            qreal widest = 0;
+            for (QTextBlock line = block; isInCodeFrame(line); line = line.next()) {
+                last = line;
+                const QTextLayout *layout = line.layout();
+                for (int i = 0; layout && i < layout->lineCount(); ++i)
+                    widest = std::max(widest, layout->lineAt(i).naturalTextWidth());
+            }
+            // The frames grow with lines that do not break; the room is the
+            // page's width.
+            const QTextFrameFormat format = QTextCursor(block).currentFrame()->frameFormat();
+            const qreal available = m_document.pageSize().width()
+                                    - 2 * (format.padding() + format.border())
+                                    - format.leftMargin() - format.rightMargin();
+            const qreal size = QTextCursor(block).charFormat().fontPointSize();
+            QTextCursor cursor(&m_document);
+            cursor.setPosition(block.position());
+            cursor.setPosition(last.position() + last.length() - 1, QTextCursor::KeepAnchor);
+            block = last;
+            if (widest <= available || size <= MinCodePointSize)
+                continue;
+            QTextCharFormat smaller;
+            smaller.setFontPointSize(
+                std::max(MinCodePointSize, std::floor(size * available / widest * 10) / 10));
+            cursor.mergeCharFormat(smaller);
+            changed = true;
+        }
+        if (!changed)
+            return;
+    }
+}
+
+void ManualWriter::keepInlineCodeTogether()
+{
+    // Each round moves one piece of code; a manual has far fewer of them.
+    for (int round = 0; round < 500; ++round) {
+        m_document.documentLayout()->documentSize();
+        bool moved = false;
+        for (QTextBlock block = m_document.begin(); block.isValid() && !moved; block = block.next()) {
+            const QTextLayout *layout = block.layout();
+            if (isInCodeFrame(block) || !layout || layout->lineCount() < 2)
+                continue;
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                const QTextFragment fragment = it.fragment();
+                if (!isInlineCode(fragment))
+                    continue;
+                const int start = fragment.position() - block.position();
+                const int end = start + fragment.length() - 1;
+                const QTextLine first = layout->lineForTextPosition(start);
+                if (first.lineNumber() == layout->lineForTextPosition(end).lineNumber()
+                    || first.textStart() == start)
+                    continue;
+                // Broken inside: the code starts the next line instead.
+                QTextCursor cursor(&m_document);
+                cursor.setPosition(fragment.position());
+                cursor.insertText(QString(QChar::LineSeparator));
+                moved = true;
+                break;
+            }
+        }
+        if (!moved)
+            return;
+    }
+}
+
 bool ManualWriter::fillContentsPages(qreal pageHeight)
 {
     if (!m_contentsTable)
@@ -644,7 +790,7 @@ void ManualWriter::settlePages(qreal pageHeight)
     // Each round settles one heading or the page numbers of the contents;
     // a manual has far fewer headings than this bound.
     for (int round = 0; round < 500; ++round) {
-        if (keepHeadingsWithText(pageHeight))
+        if (keepHeadingsWithText(pageHeight) || keepCodeWithIntroduction(pageHeight))
             continue;
         if (!fillContentsPages(pageHeight))
             break;
@@ -692,6 +838,8 @@ int ManualWriter::contentsTailRows(qreal pageHeight) const
 void ManualWriter::layOut(qreal pageWidth, qreal pageHeight)
 {
     m_document.setPageSize(QSizeF(pageWidth, pageHeight));
+    fitCodeLines();
+    keepInlineCodeTogether();
     settlePages(pageHeight);
     if (m_contentsTable) {
         // A short tail of the contents on a page of its own: set the

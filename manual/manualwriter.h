@@ -22,6 +22,12 @@ class QTextTable;
 //   level-2 headings after it are numbered ("3", "3.2") and listed there with
 //   their page;
 // - a heading never stands alone at the bottom of a page;
+// - a code block never wraps a line: a block whose longest line is wider
+//   than the page is set in smaller type; it never breaks across pages and
+//   stays on the page of the paragraph that introduces it;
+// - inline code (a file name, a command) is never broken across lines: one
+//   that would be starts a new line;
+// - no ligatures, so that the PDF's text holds every word as it is written;
 // - the contents never leave a few lines alone on a page of their own: they
 //   are set closer until the tail fits with the rest;
 // - a picture is looked up beside the source text and then in the picture
@@ -86,6 +92,9 @@ private:
     void insertContents();
     void layOut(qreal pageWidth, qreal pageHeight);
     bool keepHeadingsWithText(qreal pageHeight);
+    bool keepCodeWithIntroduction(qreal pageHeight);
+    void fitCodeLines();
+    void keepInlineCodeTogether();
     bool fillContentsPages(qreal pageHeight);
     void settlePages(qreal pageHeight);
     void setContentsSpacing(qreal cellPadding, qreal chapterGap);

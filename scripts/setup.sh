@@ -21,6 +21,7 @@ velantor_packages=(
     "xdg-utils|Öffnen von Handbuch und Internetseite"
     "desktop-file-utils|Prüfung der Menüeinträge in den Tests"
     "appstream|Prüfung der AppStream-Metadaten in den Tests"
+    "poppler-utils|Prüfung des Handbuchs (PDF) in den Tests"
 )
 
 velantor_package_installed() {

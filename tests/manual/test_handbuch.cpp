@@ -8,7 +8,9 @@
 #include "throttleserver/phonethrottles.h"
 #include "tests/support/testmain.h"
 
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QSet>
 
 // The manual explains every message the program shows: each must be found in
@@ -23,6 +25,8 @@ private slots:
     void explainsMessage_data();
     void explainsMessage();
     void explainsEveryPortErrorNumber();
+    void pdfTextCanBeCopied_data();
+    void pdfTextCanBeCopied();
 
 private:
     QString m_text;        // the manual with every run of white space as one blank
@@ -99,6 +103,58 @@ void TestHandbuch::explainsEveryPortErrorNumber()
                                      QRegularExpression::MultilineOption);
         QVERIFY2(m_source.contains(row), qPrintable(QString::number(number)));
     }
+}
+
+// What a reader copies or searches in the PDF is what the manual says: a
+// line of code is one line of text, on the page of the sentence that
+// introduces it; a file name is not broken; no ligature stands for letters.
+void TestHandbuch::pdfTextCanBeCopied_data()
+{
+    QTest::addColumn<QString>("introduction"); // on the same page, before the text
+    QTest::addColumn<QString>("text");         // within one line
+    QTest::newRow("a word with ff") << QString() << "öffnen";
+    QTest::newRow("udev rule for root-only devices")
+        << "eine Datei mit dieser Zeile an"
+        << R"(SUBSYSTEM=="tty", ATTRS{idVendor}=="1234", ATTRS{idProduct}=="5678", GROUP="dialout", MODE="0660")";
+    QTest::newRow("udev rule for ModemManager")
+        << "eine Datei mit dieser Zeile an"
+        << R"(ATTRS{idVendor}=="1234", ATTRS{idProduct}=="5678", ENV{ID_MM_DEVICE_IGNORE}="1")";
+    QTest::newRow("file name in the text")
+        << QString() << "sudo nano /etc/udev/rules.d/98-velantor.rules";
+    QTest::newRow("error box") << "lautet die Meldung"
+                               << "(Fehler 8002 - Schnittstelle nicht verfügbar: /dev/ttyACM0 ist "
+                                  "nicht vorhanden. Ist der Controller eingesteckt?)";
+    QTest::newRow("command without sudo") << "nach dem Passwort von"
+                                          << "su -c 'usermod -aG dialout anna'";
+}
+
+void TestHandbuch::pdfTextCanBeCopied()
+{
+    QFETCH(QString, introduction);
+    QFETCH(QString, text);
+    const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
+    if (pdftotext.isEmpty())
+        QSKIP("pdftotext (poppler-utils) is not installed");
+    QProcess process;
+    process.start(pdftotext, {QStringLiteral("-enc"), QStringLiteral("UTF-8"),
+                              QStringLiteral(HANDBUCH_PDF), QStringLiteral("-")});
+    QVERIFY(process.waitForFinished(30000));
+    QCOMPARE(process.exitCode(), 0);
+    const QString all = QString::fromUtf8(process.readAllStandardOutput());
+    QVERIFY2(!all.contains(QRegularExpression(QStringLiteral("[\\x{FB00}-\\x{FB06}]"))),
+             "ligatures in the text");
+
+    for (const QString &page : all.split(QLatin1Char('\f'))) {
+        const QStringList lines = page.split(QLatin1Char('\n'));
+        for (int i = 0; i < lines.size(); ++i) {
+            if (!lines.at(i).contains(text))
+                continue;
+            const QString before = lines.mid(0, i).join(QLatin1Char(' ')).simplified();
+            if (before.contains(introduction))
+                return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("not on one line after its introduction: ") + text));
 }
 
 KZ_TEST_MAIN(TestHandbuch)

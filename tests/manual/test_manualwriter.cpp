@@ -62,6 +62,7 @@ private slots:
     void contentsLeaveNoShortTail();
     void picturesAreScaledCaptionedOrLeftOut();
     void angleBracketsAreText();
+    void codeLinesFitThePage();
     void unwritableFileIsReported();
 
 private:
@@ -218,6 +219,27 @@ void TestManualWriter::angleBracketsAreText()
     const QString text = writer.document().toPlainText();
     QVERIFY(text.contains(QStringLiteral("„<Simulationsmodus>“")));
     QVERIFY(blockWithText(writer.document(), QStringLiteral("Weiter")).isValid());
+}
+
+void TestManualWriter::codeLinesFitThePage()
+{
+    // A line of code is never wrapped, and never wider than the page, where
+    // its end would be cut off: its type gets smaller instead.
+    const QString longLine = QStringLiteral("SUBSYSTEM==\"tty\", ") + QString(100, u'x');
+    ManualWriter writer({});
+    writer.setMarkdown(QStringLiteral("# Titel\n\n# Kapitel\n\nDie Zeile:\n\n```\nkurz\n")
+                           + longLine + QStringLiteral("\n```\n"),
+                       m_dir.path());
+    QVERIFY(writer.writePdf(m_dir.filePath(QStringLiteral("code.pdf"))));
+    QTextDocument &document = writer.document();
+    const QTextBlock line = blockWithText(document, longLine);
+    QVERIFY(line.isValid());
+    QCOMPARE(line.layout()->lineCount(), 1);
+    QVERIFY2(line.layout()->lineAt(0).naturalTextWidth() <= document.pageSize().width() - 12,
+             qPrintable(QString::number(line.layout()->lineAt(0).naturalTextWidth())));
+    // The block's lines keep one size.
+    QCOMPARE(QTextCursor(blockWithText(document, QStringLiteral("kurz"))).charFormat().fontPointSize(),
+             QTextCursor(line).charFormat().fontPointSize());
 }
 
 void TestManualWriter::unwritableFileIsReported()
