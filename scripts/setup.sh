@@ -1,5 +1,6 @@
 # Installs what building and running Velantor needs, when it is missing.
-# Sourced by the other scripts; works as root or through sudo.
+# Sourced by the other scripts; works as root, through sudo, or through su
+# where sudo is not installed.
 #
 # Only packages that dpkg does not list as installed are handed to apt-get:
 # with everything in place nothing is called, so the scripts work offline and
@@ -43,14 +44,17 @@ velantor_install_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "Diese Pakete fehlen und werden jetzt mit apt-get installiert:"
     printf '%s\n' "${reasons[@]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then
+    local install="DEBIAN_FRONTEND=noninteractive apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ${missing[*]}"
+    if [ "$(id -u)" -eq 0 ]; then
+        bash -c "$install"
+    elif command -v sudo >/dev/null 2>&1; then
         echo "Dafür fragt sudo nach Ihrem Passwort."
-        sudo="sudo"
+        sudo bash -c "$install"
+    else
+        # A Debian installed with a root password often has no sudo.
+        echo "sudo ist nicht installiert; su fragt nach dem Passwort von root."
+        su root -c "$install"
     fi
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}"
 }
 
 # Configures and builds into $1 (default: build/ in the source tree). Further
