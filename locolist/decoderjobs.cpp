@@ -91,6 +91,22 @@ std::optional<DecoderJobs::CvRead::Outcome> stops(DecoderJobs::Check result)
     return std::nullopt;
 }
 
+// The quick look's verdict as a job's outcome: true when no decoder answered
+// (or the controller did not, or the user aborted) and the job ends here.
+template<typename Result>
+bool endsBeforeStart(const DecoderJobs::CvRead &look, Result &result,
+                     typename Result::Outcome silent)
+{
+    using Read = DecoderJobs::CvRead;
+    if (look.outcome == Read::Read)
+        return false;
+    result.outcome = look.outcome == Read::Aborted      ? Result::Aborted
+                     : look.outcome == Read::Unreadable ? Result::NoDecoder
+                                                        : silent;
+    result.failedCv = look.outcome == Read::NoReply ? look.value : 0;
+    return true;
+}
+
 } // namespace
 
 DecoderJobs::CvRead DecoderJobs::readOnce(int cv, int index, int count)
@@ -190,11 +206,7 @@ DecoderJobs::Identification DecoderJobs::identify()
     jobStarts();
     Identification result;
     const CvRead look = lookForDecoder();
-    if (look.outcome != CvRead::Read) {
-        result.outcome = look.outcome == CvRead::Aborted      ? Identification::Aborted
-                         : look.outcome == CvRead::Unreadable ? Identification::NoDecoder
-                                                              : Identification::Failed;
-        result.failedCv = look.outcome == CvRead::NoReply ? look.value : 0;
+    if (endsBeforeStart(look, result, Identification::Failed)) {
         jobEnds(look.outcome == CvRead::Aborted);
         return result;
     }
@@ -247,11 +259,7 @@ DecoderJobs::Backup DecoderJobs::backup(int first, int last)
     jobStarts();
     Backup result;
     const CvRead look = lookForDecoder();
-    if (look.outcome != CvRead::Read) {
-        result.outcome = look.outcome == CvRead::Aborted      ? Backup::Aborted
-                         : look.outcome == CvRead::Unreadable ? Backup::NoDecoder
-                                                              : Backup::NoReply;
-        result.failedCv = look.outcome == CvRead::NoReply ? look.value : 0;
+    if (endsBeforeStart(look, result, Backup::NoReply)) {
         jobEnds(look.outcome == CvRead::Aborted);
         return result;
     }

@@ -31,12 +31,6 @@ QString germanFileDialog(QWidget *parent, bool save, const QString &suggested,
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setWindowTitle(save ? QStringLiteral("CVs sichern")
                                : QStringLiteral("CVs zurückschreiben"));
-    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Suchen in:"));
-    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Dateiname:"));
-    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Dateityp:"));
-    dialog.setLabelText(QFileDialog::Accept, save ? QStringLiteral("Speichern")
-                                                  : QStringLiteral("Öffnen"));
-    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
     if (save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
@@ -50,6 +44,13 @@ QString germanFileDialog(QWidget *parent, bool save, const QString &suggested,
         dialog.setNameFilters(openFilters().split(QStringLiteral(";;")));
         dialog.setDirectory(QFileInfo(suggested).path());
     }
+    // After the modes: setting the accept mode makes the buttons anew.
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Suchen in:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Dateiname:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Dateityp:"));
+    dialog.setLabelText(QFileDialog::Accept, save ? QStringLiteral("Speichern")
+                                                  : QStringLiteral("Öffnen"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     if (format)
