@@ -6,12 +6,14 @@
 // What must hold for every file:
 // - reading never fails;
 // - the first bad line is the one a plain line-by-line check names (a line
-//   is blank, a comment, the header "CV;Wert", or "CV;value" with a CV from 1
-//   to 1024 not named before and a value from 0 to 255), and a file with a
-//   bad line gives no entry and no restore plan;
+//   is blank, a comment, the header "CV;Wert" or "CV, value", quoted or not,
+//   or "CV;value" or "CV,value" with a CV from 1 to 1024 not named before and
+//   a value from 0 to 255), and a file with a bad line gives no entry and no
+//   restore plan;
 // - a restore plan never holds CV 7 or CV 8, a CV twice, or a value out of
 //   range;
-// - the entries, written as a backup again, read back the same.
+// - the entries, written as a backup again in either format, read back the
+//   same.
 
 #include "fuzzinput.h"
 
@@ -35,12 +37,14 @@ int firstBadLine(QByteArray bytes)
     // Latin-1 next-line character 0x85.
     static const QString blank = QStringLiteral("[ \\t\\n\\x0B\\f\\r]*");
     static const QRegularExpression entry(QStringLiteral("^") + blank + QStringLiteral("([0-9]{1,4})")
-                                          + blank + QStringLiteral(";") + blank
+                                          + blank + QStringLiteral("[;,]") + blank
                                           + QStringLiteral("([0-9]{1,3})") + blank
                                           + QStringLiteral("\\z"));
+    const QString header = blank + QStringLiteral("cv") + blank + QStringLiteral("[;,]") + blank
+                           + QStringLiteral("(wert|value)") + blank;
     static const QRegularExpression ignored(
-        QStringLiteral("^") + blank + QStringLiteral("(#.*|cv;wert") + blank
-            + QStringLiteral(")?\\z"),
+        QStringLiteral("^") + blank + QStringLiteral("(#.*|") + header + QStringLiteral("|\"")
+            + header + QStringLiteral("\")?") + blank + QStringLiteral("\\z"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
     QList<QByteArray> lines = bytes.split('\n');
     if (bytes.endsWith('\n') || bytes.isEmpty())
@@ -105,11 +109,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     header.time = QDateTime(QDate(2026, 1, 1), QTime(12, 0));
     if (values.contains(MakerCv))
         header.maker = values.value(MakerCv);
-    const BackupFile again = parseBackupFile(backupFileText(values, {}, header));
-    FUZZ_CHECK(again.isValid());
-    CvValues reread;
-    for (const CvValue &entry : again.entries)
-        reread.insert(entry.cv, entry.value);
-    FUZZ_CHECK(reread == values);
+    header.uncertain = plan.isEmpty() ? QList<int>() : QList<int>{plan.first().cv};
+    for (BackupFormat format : {BackupFormat::Velantor, BackupFormat::DecoderPro}) {
+        const BackupFile again = parseBackupFile(backupFileText(format, values, {}, header));
+        FUZZ_CHECK(again.isValid());
+        CvValues reread;
+        for (const CvValue &entry : again.entries)
+            reread.insert(entry.cv, entry.value);
+        FUZZ_CHECK(reread == values);
+    }
     return 0;
 }

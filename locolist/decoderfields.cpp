@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 
@@ -29,7 +30,12 @@ constexpr int AnalogueBit = 2;
 constexpr int RailComBit = 3;
 constexpr int NamedFailures = 5;
 
+constexpr int AccessoryBit = 7;
+
 const QByteArray HeaderLine = QByteArrayLiteral("CV;Wert");
+// DecoderPro's export writes its header as one quoted field; its import
+// takes any line whose first field contains "CV" as the header.
+const QByteArray DecoderProHeaderLine = QByteArrayLiteral("CV, value");
 
 bool bitSet(int value, int bit)
 {
@@ -108,6 +114,52 @@ QString fileText(const QString &fileName, const QString &rest)
     return QStringLiteral("Die Datei ") + fileName + rest;
 }
 
+// The first ';' or ',' of a line: our files separate by ';', DecoderPro's
+// by ','.
+qsizetype separatorOf(QByteArrayView line)
+{
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line.at(i) == ';' || line.at(i) == ',')
+            return i;
+    }
+    return -1;
+}
+
+// "CV;Wert", "CV, value" or the same in double quotes, in any case.
+bool isHeader(QByteArrayView line)
+{
+    if (line.size() >= 2 && line.front() == '"' && line.back() == '"')
+        line = line.sliced(1, line.size() - 2);
+    const qsizetype separator = separatorOf(line);
+    if (separator < 0)
+        return false;
+    const QByteArrayView cv = line.first(separator).trimmed();
+    const QByteArrayView value = line.sliced(separator + 1).trimmed();
+    return cv.compare("CV", Qt::CaseInsensitive) == 0
+           && (value.compare("Wert", Qt::CaseInsensitive) == 0
+               || value.compare("value", Qt::CaseInsensitive) == 0);
+}
+
+QString commaList(const QList<int> &cvs)
+{
+    QStringList parts;
+    for (int cv : cvs)
+        parts << QString::number(cv);
+    return parts.join(QStringLiteral(", "));
+}
+
+// "Electronic Solutions Ulm GmbH (151), Version 42"; "unbekannt" for what is
+// not known.
+QString identityText(const CvValues &identity)
+{
+    const QString maker = identity.contains(MakerCv) ? makerText(identity.value(MakerCv))
+                                                     : QStringLiteral("unbekannt");
+    const QString version = identity.contains(VersionCv)
+                                ? QString::number(identity.value(VersionCv))
+                                : QStringLiteral("unbekannt");
+    return maker + QStringLiteral(", Version ") + version;
+}
+
 } // namespace
 
 // --- makers ------------------------------------------------------------------
@@ -131,8 +183,15 @@ QList<int> identityCvs()
     return {MakerCv, VersionCv, Addressing::ConfigurationCv};
 }
 
+QList<int> presenceCvs()
+{
+    return {Addressing::AddressCv, VersionCv, MakerCv};
+}
+
 QList<int> addressCvs(int cv29)
 {
+    if (bitSet(cv29, AccessoryBit))
+        return {};
     if (bitSet(cv29, ShortAddressBit))
         return {Addressing::LongAddressHighCv, Addressing::LongAddressLowCv};
     return {Addressing::AddressCv};
@@ -143,41 +202,68 @@ QStringList DecoderLabels::texts() const
     return {maker, version, locoNumber, speedSteps, direction, analogue, railCom};
 }
 
-DecoderLabels decoderLabels(const CvValues &cvs)
+DecoderLabels decoderLabels(const CvValues &cvs, const QList<int> &uncertain)
 {
+    // A CV that answered without being confirmed says "unsicher" in every
+    // text that depends on it.
+    auto known = [&](int cv, QString *text) {
+        if (uncertain.contains(cv))
+            *text = uncertainText();
+        return cvs.contains(cv);
+    };
     DecoderLabels labels;
-    if (cvs.contains(MakerCv))
+    if (known(MakerCv, &labels.maker))
         labels.maker = makerText(cvs.value(MakerCv));
-    if (cvs.contains(VersionCv))
+    if (known(VersionCv, &labels.version))
         labels.version = QString::number(cvs.value(VersionCv));
+    if (uncertain.contains(Addressing::ConfigurationCv)) {
+        for (QString *text : {&labels.locoNumber, &labels.speedSteps, &labels.direction,
+                              &labels.analogue, &labels.railCom})
+            *text = uncertainText();
+        return labels;
+    }
     if (!cvs.contains(Addressing::ConfigurationCv))
         return labels;
 
     const int cv29 = cvs.value(Addressing::ConfigurationCv);
-    labels.speedSteps = bitSet(cv29, Addressing::SpeedStepBit) ? QStringLiteral("28/128")
+    labels.railCom = onOff(bitSet(cv29, RailComBit));
+    // Bits 0 to 5 of an accessory decoder's CV 29 mean other things.
+    if (bitSet(cv29, AccessoryBit)) {
+        labels.locoNumber = QStringLiteral("Zubehördecoder");
+        return labels;
+    }
+    labels.speedSteps = bitSet(cv29, Addressing::SpeedStepBit) ? QStringLiteral("28/126")
                                                                 : QStringLiteral("14");
     labels.direction = bitSet(cv29, DirectionBit) ? QStringLiteral("umgekehrt")
                                                   : QStringLiteral("normal");
     labels.analogue = onOff(bitSet(cv29, AnalogueBit));
-    labels.railCom = onOff(bitSet(cv29, RailComBit));
 
     const QList<int> address = addressCvs(cv29);
     for (int cv : address) {
-        if (!cvs.contains(cv))
+        if (!known(cv, &labels.locoNumber))
             return labels;
     }
     if (address.size() == 1) {
-        labels.locoNumber = QString::number(cvs.value(Addressing::AddressCv))
-                            + QStringLiteral(" (kurz)");
+        const int number = cvs.value(Addressing::AddressCv);
+        labels.locoNumber = number >= 1 && Addressing::isShortAddress(number)
+                                ? QString::number(number) + QStringLiteral(" (kurz)")
+                                : QStringLiteral("ungültig (CV 1 = %1)").arg(number);
         return labels;
     }
-    // A CV 17 without the mark of a long address holds none; the formula
-    // would give a negative number.
-    const std::optional<int> number = Addressing::decodeLongAddress(
-        cvs.value(Addressing::LongAddressHighCv), cvs.value(Addressing::LongAddressLowCv));
-    labels.locoNumber = number ? QString::number(*number) + QStringLiteral(" (lang)")
-                               : QStringLiteral("unbekannt");
+    // A CV 17 without the mark of a long address holds none, and the mark
+    // allows numbers up to 16383 that no loco can have.
+    const int high = cvs.value(Addressing::LongAddressHighCv);
+    const int low = cvs.value(Addressing::LongAddressLowCv);
+    const std::optional<int> number = Addressing::decodeLongAddress(high, low);
+    labels.locoNumber = number && Limits::isLocoNumber(*number)
+                            ? QString::number(*number) + QStringLiteral(" (lang)")
+                            : QStringLiteral("ungültig (CV 17/18 = %1/%2)").arg(high).arg(low);
     return labels;
+}
+
+QString valueAccessibleName(const QString &caption, const QString &value)
+{
+    return value.isEmpty() ? caption : caption + QStringLiteral(": ") + value;
 }
 
 QStringList labelCaptions()
@@ -207,12 +293,39 @@ QByteArray backupFileText(const CvValues &values, const QList<int> &unreadable,
     if (header.version)
         text += QStringLiteral("# Version: ") + QString::number(*header.version)
                 + QLatin1Char('\n');
+    if (!header.uncertain.isEmpty())
+        text += QStringLiteral("# unsicher: ") + rangesText(header.uncertain) + QLatin1Char('\n');
     text += QString::fromLatin1(HeaderLine) + QLatin1Char('\n');
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         text += QStringLiteral("%1;%2\n").arg(it.key()).arg(it.value());
     if (!unreadable.isEmpty())
         text += QStringLiteral("# nicht lesbar: ") + rangesText(unreadable) + QLatin1Char('\n');
     return text.toUtf8();
+}
+
+QByteArray decoderProFileText(const CvValues &values)
+{
+    QByteArray text = DecoderProHeaderLine + "\r\n";
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        text += QByteArray::number(it.key()) + ',' + QByteArray::number(it.value()) + "\r\n";
+    return text;
+}
+
+QByteArray backupFileText(BackupFormat format, const CvValues &values,
+                          const QList<int> &unreadable, const BackupHeader &header)
+{
+    return format == BackupFormat::DecoderPro ? decoderProFileText(values)
+                                              : backupFileText(values, unreadable, header);
+}
+
+CvValues BackupFile::identity() const
+{
+    CvValues identity;
+    for (const CvValue &entry : entries) {
+        if (entry.cv == VersionCv || entry.cv == MakerCv)
+            identity.insert(entry.cv, entry.value);
+    }
+    return identity;
 }
 
 QList<CvValue> BackupFile::restorePlan() const
@@ -245,10 +358,9 @@ BackupFile parseBackupFile(QByteArrayView bytes)
         start = end + 1;
         ++lineNumber;
 
-        if (line.isEmpty() || line.startsWith('#')
-            || line.compare(HeaderLine, Qt::CaseInsensitive) == 0)
+        if (line.isEmpty() || line.startsWith('#') || isHeader(line))
             continue;
-        const qsizetype separator = line.indexOf(';');
+        const qsizetype separator = separatorOf(line);
         const std::optional<int> cv =
             separator < 0 ? std::nullopt : digits(line.first(separator).trimmed(), 4);
         const std::optional<int> value =
@@ -305,6 +417,22 @@ QString defaultBackupPath()
     return QDir::home().filePath(QStringLiteral("CV-Sicherung.csv"));
 }
 
+QString withCsvSuffix(const QString &path)
+{
+    return QFileInfo(path).suffix().isEmpty() ? path + QStringLiteral(".csv") : path;
+}
+
+QStringList saveFilters()
+{
+    return {QStringLiteral("Velantor-CV-Sicherung (*.csv)"),
+            QStringLiteral("DecoderPro-CSV (*.csv)")};
+}
+
+QString openFilters()
+{
+    return QStringLiteral("CV-Sicherung (*.csv);;Alle Dateien (*)");
+}
+
 // --- texts -------------------------------------------------------------------
 
 QString firstCvRule()
@@ -332,6 +460,13 @@ QString identifiedText() { return QStringLiteral("Decoder ausgelesen"); }
 QString identifyFailedText() { return QStringLiteral("Decoder konnte nicht ausgelesen werden"); }
 QString abortedText() { return QStringLiteral("Vorgang abgebrochen"); }
 
+QString noDecoderText()
+{
+    return QStringLiteral("Kein Decoder auf dem Programmiergleis erkannt");
+}
+
+QString uncertainText() { return QStringLiteral("unsicher"); }
+
 QString resetQuestion()
 {
     return QStringLiteral("Möchten Sie den Decoder auf die Werkseinstellungen zurücksetzen ?");
@@ -351,11 +486,13 @@ QString resetFailedText()
 
 QString backupRunningText() { return QStringLiteral("CVs sichern ..."); }
 
-QString backupDoneText(int saved, int unreadable)
+QString backupDoneText(int saved, int unreadable, const QList<int> &uncertain)
 {
     QString text = QStringLiteral("%1 CVs gesichert").arg(saved);
     if (unreadable > 0)
         text += QStringLiteral(", %1 nicht lesbar").arg(unreadable);
+    if (!uncertain.isEmpty())
+        text += QStringLiteral(", %1 CVs unsicher: ").arg(uncertain.size()) + commaList(uncertain);
     return text;
 }
 
@@ -388,10 +525,21 @@ QString noEntriesText(const QString &fileName)
     return fileText(fileName, QStringLiteral(" enthält keine CV."));
 }
 
-QString restoreQuestion(int count)
+QString restoreQuestion(int count, const QString &fileName, const CvValues &fileIdentity,
+                        const CvValues &trackIdentity)
 {
-    return QStringLiteral("Möchten Sie ") + QString::number(count)
-           + QStringLiteral(" CVs in den Decoder schreiben ?");
+    QString text = QStringLiteral("Möchten Sie ") + QString::number(count)
+                   + QStringLiteral(" CVs aus der Datei ") + fileName
+                   + QStringLiteral(" in den Decoder schreiben ?\n\nDatei: ")
+                   + identityText(fileIdentity) + QStringLiteral("\nDecoder auf dem Gleis: ")
+                   + identityText(trackIdentity);
+    if (fileIdentity.contains(MakerCv) && trackIdentity.contains(MakerCv)
+        && fileIdentity.value(MakerCv) != trackIdentity.value(MakerCv))
+        text += QStringLiteral("\n\nDie Datei stammt von einem Decoder von ")
+                + makerText(fileIdentity.value(MakerCv))
+                + QStringLiteral(", auf dem Gleis steht einer von ")
+                + makerText(trackIdentity.value(MakerCv)) + QLatin1Char('.');
+    return text;
 }
 
 QString restoreRunningText() { return QStringLiteral("CVs zurückschreiben ..."); }
@@ -414,6 +562,14 @@ QString restoreFailedText(const QList<int> &failed, int count)
     if (failed.size() > NamedFailures)
         text += QStringLiteral(", …");
     return text;
+}
+
+QString restoreStoppedText(int written, int count, int cv)
+{
+    return QStringLiteral("%1 von %2 CVs geschrieben, abgebrochen bei CV %3")
+        .arg(written)
+        .arg(count)
+        .arg(cv);
 }
 
 } // namespace DecoderFields

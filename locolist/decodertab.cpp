@@ -22,13 +22,41 @@ using namespace DecoderFields;
 
 namespace {
 
-QString desktopFileDialog(bool save, const QString &suggested)
+// Qt's own dialog rather than the desktop's: its texts come from Qt's German
+// translation, whatever desktop the program runs on.
+QString germanFileDialog(QWidget *parent, bool save, const QString &suggested,
+                         BackupFormat *format)
 {
-    const QString filter = QStringLiteral("CV-Sicherung (*.csv);;Alle Dateien (*)");
-    return save ? QFileDialog::getSaveFileName(nullptr, QStringLiteral("CVs sichern"), suggested,
-                                               filter)
-                : QFileDialog::getOpenFileName(nullptr, QStringLiteral("CVs zurückschreiben"),
-                                               QFileInfo(suggested).path(), filter);
+    QFileDialog dialog(parent);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setWindowTitle(save ? QStringLiteral("CVs sichern")
+                               : QStringLiteral("CVs zurückschreiben"));
+    if (save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        dialog.setNameFilters(saveFilters());
+        dialog.setDefaultSuffix(QStringLiteral("csv"));
+        dialog.setDirectory(QFileInfo(suggested).path());
+        dialog.selectFile(QFileInfo(suggested).fileName());
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilters(openFilters().split(QStringLiteral(";;")));
+        dialog.setDirectory(QFileInfo(suggested).path());
+    }
+    // After the modes: setting the accept mode makes the buttons anew.
+    dialog.setLabelText(QFileDialog::LookIn, QStringLiteral("Suchen in:"));
+    dialog.setLabelText(QFileDialog::FileName, QStringLiteral("Dateiname:"));
+    dialog.setLabelText(QFileDialog::FileType, QStringLiteral("Dateityp:"));
+    dialog.setLabelText(QFileDialog::Accept, save ? QStringLiteral("Speichern")
+                                                  : QStringLiteral("Öffnen"));
+    dialog.setLabelText(QFileDialog::Reject, QStringLiteral("Abbrechen"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    if (format)
+        *format = dialog.selectedNameFilter() == saveFilters().at(1) ? BackupFormat::DecoderPro
+                                                                      : BackupFormat::Velantor;
+    return dialog.selectedFiles().first();
 }
 
 QPushButton *button(const QString &caption, const QString &name, QWidget *parent)
@@ -44,7 +72,9 @@ QPushButton *button(const QString &caption, const QString &name, QWidget *parent
 
 DecoderTab::DecoderTab(QWidget *parent)
     : QWidget(parent)
-    , m_chooseFile(desktopFileDialog)
+    , m_chooseFile([this](bool save, const QString &suggested, BackupFormat *format) {
+        return germanFileDialog(this, save, suggested, format);
+    })
 {
     setObjectName(QStringLiteral("tabDecoderPage"));
     auto *pageLayout = new QVBoxLayout(this);
@@ -59,12 +89,12 @@ DecoderTab::DecoderTab(QWidget *parent)
 
     m_identify = button(QStringLiteral("Decoder a&uslesen"), QStringLiteral("cmdIdentify"), frame);
     connect(m_identify, &QPushButton::clicked, this,
-            [this] { emit operationRequested({{DecoderJobs::Job::Identify, 0, 0, {}}, {}}); });
+            [this] { emit operationRequested({{DecoderJobs::Job::Identify, 0, 0, {}, {}}, {}}); });
     m_reset = button(QStringLiteral("&Werkseinstellungen ..."), QStringLiteral("cmdFactoryReset"),
                      frame);
     connect(m_reset, &QPushButton::clicked, this, [this] {
         if (ask(resetQuestion()))
-            emit operationRequested({{DecoderJobs::Job::FactoryReset, 0, 0, {}}, {}});
+            emit operationRequested({{DecoderJobs::Job::FactoryReset, 0, 0, {}, {}}, {}});
     });
 
     const QStringList captions = labelCaptions();
@@ -73,8 +103,9 @@ DecoderTab::DecoderTab(QWidget *parent)
         auto *caption = new QLabel(captions.at(i), frame);
         auto *value = new QLabel(frame);
         value->setObjectName(QStringLiteral("lblDecoderValue%1").arg(i));
-        // The value is read out under its caption's name.
-        value->setAccessibleName(captions.at(i).chopped(1));
+        // The value is read out with its caption: see showValues().
+        m_captions << captions.at(i).chopped(1);
+        value->setAccessibleName(m_captions.last());
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         captionLabels << caption;
         m_values << value;
@@ -169,6 +200,15 @@ void DecoderTab::done(bool success, const QString &text)
     m_display->setStatus(success ? OperationDisplay::Green : OperationDisplay::Red, text);
 }
 
+void DecoderTab::showValues(const QStringList &texts)
+{
+    for (int i = 0; i < m_values.size(); ++i) {
+        const QString text = texts.value(i);
+        m_values.at(i)->setText(text);
+        m_values.at(i)->setAccessibleName(valueAccessibleName(m_captions.at(i), text));
+    }
+}
+
 void DecoderTab::backupClicked()
 {
     if (!sysDataOK(this))
@@ -179,15 +219,17 @@ void DecoderTab::backupClicked()
         warn(rangeOrderText());
         return;
     }
-    const QString path = m_chooseFile(true, defaultBackupPath());
+    BackupFormat format = BackupFormat::Velantor;
+    const QString path = m_chooseFile(true, defaultBackupPath(), &format);
     if (path.isEmpty())
         return;
-    emit operationRequested({{DecoderJobs::Job::Backup, first, last, {}}, path});
+    emit operationRequested(
+        {{DecoderJobs::Job::Backup, first, last, {}, {}}, withCsvSuffix(path), format});
 }
 
 void DecoderTab::restoreClicked()
 {
-    const QString path = m_chooseFile(false, defaultBackupPath());
+    const QString path = m_chooseFile(false, defaultBackupPath(), nullptr);
     if (path.isEmpty())
         return;
     QString error;
@@ -207,8 +249,13 @@ void DecoderTab::restoreClicked()
         warn(noEntriesText(name));
         return;
     }
-    if (ask(restoreQuestion(int(plan.size()))))
-        emit operationRequested({{DecoderJobs::Job::Restore, 0, 0, plan}, {}});
+    // Asked once the decoder on the track has said what it is.
+    const CvValues fileIdentity = file.identity();
+    const int count = int(plan.size());
+    auto question = [this, count, name, fileIdentity](const CvValues &trackIdentity) {
+        return ask(restoreQuestion(count, name, fileIdentity, trackIdentity));
+    };
+    emit operationRequested({{DecoderJobs::Job::Restore, 0, 0, plan, question}, {}});
 }
 
 void DecoderTab::jobStarts(const Request &request)
@@ -216,11 +263,11 @@ void DecoderTab::jobStarts(const Request &request)
     m_display->light(OperationDisplay::Lamp::Running);
     m_display->showProgress(0);
     QString running;
+    // What was shown may be of another decoder, or of this one before a
+    // reset or a restore.
+    showValues({});
     switch (request.job.kind) {
     case DecoderJobs::Job::Identify:
-        for (QLabel *value : std::as_const(m_values))
-            value->clear();
-        m_identity.clear();
         running = identifyRunningText();
         break;
     case DecoderJobs::Job::FactoryReset: running = resetRunningText(); break;
@@ -237,72 +284,83 @@ void DecoderTab::showOutcome(const DecoderJobs::Outcome &outcome, const Request 
     else if (const auto *reply = std::get_if<DecoderReply>(&outcome))
         showReset(*reply);
     else if (const auto *backup = std::get_if<DecoderJobs::Backup>(&outcome))
-        showBackup(*backup, request.path);
+        showBackup(*backup, request.path, request.format);
     else if (const auto *restore = std::get_if<DecoderJobs::Restore>(&outcome))
         showRestore(*restore);
+    QLabel *elapsed = m_display->elapsed();
+    elapsed->setAccessibleName(valueAccessibleName(QStringLiteral("Dauer"), elapsed->text()));
 }
 
 void DecoderTab::showIdentification(const DecoderJobs::Identification &result)
 {
-    // What was read stays shown, also when a later CV failed.
-    const QStringList texts = decoderLabels(result.values).texts();
-    for (int i = 0; i < m_values.size() && i < texts.size(); ++i)
-        m_values.at(i)->setText(texts.at(i));
-    for (int cv : {VersionCv, MakerCv}) {
-        if (result.values.contains(cv))
-            m_identity.insert(cv, result.values.value(cv));
+    using I = DecoderJobs::Identification;
+    // What was confirmed stays shown, also when a later CV failed.
+    showValues(decoderLabels(result.values, result.uncertain).texts());
+    switch (result.outcome) {
+    case I::Identified: done(true, identifiedText()); break;
+    case I::Failed: done(false, identifyFailedText()); break;
+    case I::NoDecoder: done(false, noDecoderText()); break;
+    case I::Aborted: break;
     }
-    if (result.outcome != DecoderJobs::Identification::Aborted)
-        done(result.outcome == DecoderJobs::Identification::Identified,
-             result.outcome == DecoderJobs::Identification::Identified ? identifiedText()
-                                                                       : identifyFailedText());
 }
 
 void DecoderTab::showReset(DecoderReply reply)
 {
     const bool acknowledged = reply == DecoderReply::Acknowledged;
     done(acknowledged, acknowledged ? resetDoneText() : resetFailedText());
-    // The decoder's identity is no longer what was read.
-    if (acknowledged)
-        m_identity.clear();
 }
 
-void DecoderTab::showBackup(const DecoderJobs::Backup &result, const QString &path)
+void DecoderTab::showBackup(const DecoderJobs::Backup &result, QString path, BackupFormat format)
 {
     if (result.outcome == DecoderJobs::Backup::Aborted)
         return;
+    if (result.outcome == DecoderJobs::Backup::NoDecoder) {
+        done(false, noDecoderText());
+        return;
+    }
     if (!result.worthSaving()) {
         done(false, backupFailedText());
         return;
     }
-    // Maker and version from the backup itself, else from the last
-    // identification of this decoder.
-    CvValues identity = m_identity;
-    for (int cv : {VersionCv, MakerCv}) {
-        if (result.values.contains(cv))
-            identity.insert(cv, result.values.value(cv));
-    }
+    // Maker and version only as this backup confirmed them.
     BackupHeader header;
     header.time = QDateTime::currentDateTime();
-    if (identity.contains(MakerCv))
-        header.maker = identity.value(MakerCv);
-    if (identity.contains(VersionCv))
-        header.version = identity.value(VersionCv);
+    if (result.identity.contains(MakerCv))
+        header.maker = result.identity.value(MakerCv);
+    if (result.identity.contains(VersionCv))
+        header.version = result.identity.value(VersionCv);
+    header.uncertain = result.uncertain;
     QString error;
-    if (!saveBackupFile(path, backupFileText(result.values, result.unreadable, header), &error)) {
-        done(false, backupFailedText());
+    while (!saveBackupFile(path,
+                           backupFileText(format, result.values, result.unreadable, header),
+                           &error)) {
+        // Minutes of reading are not thrown away for a full disk or a
+        // folder without write permission.
         warn(error);
-        return;
+        path = m_chooseFile(true, path, &format);
+        if (path.isEmpty()) {
+            done(false, backupFailedText());
+            return;
+        }
+        path = withCsvSuffix(path);
     }
-    done(true, backupDoneText(int(result.values.size()), int(result.unreadable.size())));
+    done(true, backupDoneText(int(result.values.size()), int(result.unreadable.size()),
+                              result.uncertain));
 }
 
 void DecoderTab::showRestore(const DecoderJobs::Restore &result)
 {
-    if (result.outcome == DecoderJobs::Restore::Aborted)
-        return;
-    if (result.outcome == DecoderJobs::Restore::Done)
-        done(true, restoreDoneText(result.written));
-    else
-        done(false, restoreFailedText(result.failed, result.count));
+    using R = DecoderJobs::Restore;
+    switch (result.outcome) {
+    case R::Done: done(true, restoreDoneText(result.written)); break;
+    case R::Failed: done(false, restoreFailedText(result.failed, result.count)); break;
+    case R::NoDecoder: done(false, noDecoderText()); break;
+    case R::Declined: done(false, abortedText()); break;
+    case R::NoReply:
+    case R::Aborted:
+        // An abort before the first write keeps the abort display.
+        if (result.failedCv != 0)
+            done(false, restoreStoppedText(result.written, result.count, result.failedCv));
+        break;
+    }
 }

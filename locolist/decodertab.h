@@ -27,14 +27,18 @@ public:
     {
         DecoderJobs::Job job;
         QString path; // backup: the file to save
+        DecoderFields::BackupFormat format = DecoderFields::BackupFormat::Velantor;
     };
     // Asks the user for a file to save (save) or to open, offering suggested;
-    // the chosen path, or empty when the user cancelled.
-    using FileChooser = std::function<QString(bool save, const QString &suggested)>;
+    // the chosen path, or empty when the user cancelled. Saving, format
+    // receives the file type chosen.
+    using FileChooser = std::function<QString(bool save, const QString &suggested,
+                                              DecoderFields::BackupFormat *format)>;
 
     explicit DecoderTab(QWidget *parent = nullptr);
 
-    // The desktop's file dialogs unless replaced (tests answer with a path).
+    // Qt's own file dialogs, in German, unless replaced (tests answer with a
+    // path).
     void setFileChooser(FileChooser chooser) { m_chooseFile = std::move(chooser); }
 
     // Lamps, status, progress, elapsed time and abort of its jobs.
@@ -52,8 +56,10 @@ public:
 private:
     void showIdentification(const DecoderJobs::Identification &result);
     void showReset(DecoderReply reply);
-    // Saves a complete backup into path; an aborted or failed one writes nothing.
-    void showBackup(const DecoderJobs::Backup &result, const QString &path);
+    // Saves a complete backup into path; an aborted or failed one writes
+    // nothing. A save that fails keeps what was read and offers another file.
+    void showBackup(const DecoderJobs::Backup &result, QString path,
+                    DecoderFields::BackupFormat format);
     void showRestore(const DecoderJobs::Restore &result);
 
 
@@ -72,10 +78,12 @@ private:
     bool ask(const QString &question) const;
     void warn(const QString &text) const;
     void done(bool success, const QString &text);
+    // The value labels show texts (empty ones clear them), and their
+    // accessible names carry them.
+    void showValues(const QStringList &texts);
 
     FileChooser m_chooseFile;
-    // CV 7 and CV 8 of the last identification, for the backup's header.
-    DecoderFields::CvValues m_identity;
+    QStringList m_captions;
 
     OperationDisplay *m_display = nullptr;
     QPushButton *m_identify = nullptr;

@@ -12,6 +12,7 @@
 #include <QTextStream>
 
 #include <csignal>
+#include <optional>
 #include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -72,6 +73,28 @@ void setUpDemo(StationCore &core)
     core.setCv(17, quint8(192 + address / 256));
     core.setCv(18, quint8(address % 256));
     core.setCv(29, 6 | 32); // long address in use, 28/126 speed steps
+}
+
+// "9-16,20": ranges and single CVs from 1 to 1024.
+std::optional<QList<int>> parseCvList(const QString &text)
+{
+    QList<int> cvs;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const QStringList ends = part.trimmed().split(QLatin1Char('-'));
+        if (ends.size() > 2)
+            return std::nullopt;
+        bool okFirst = false;
+        bool okLast = false;
+        const int first = ends.first().toInt(&okFirst);
+        const int last = ends.size() == 2 ? ends.last().toInt(&okLast) : first;
+        if (ends.size() == 1)
+            okLast = okFirst;
+        if (!okFirst || !okLast || first < 1 || last > StationCore::MaxCv || first > last)
+            return std::nullopt;
+        for (int cv = first; cv <= last; ++cv)
+            cvs << cv;
+    }
+    return cvs;
 }
 
 int fail(const QString &message)
@@ -136,13 +159,23 @@ int main(int argc, char *argv[])
                        "Uno- und Mega-Boards: <ms> Millisekunden lang kommt nichts an, was "
                        "gesendet wird (0 bis 10000, Vorgabe 0)."),
         QStringLiteral("ms"), QStringLiteral("0"));
+    const QCommandLineOption loseAcksOption(
+        QStringLiteral("lose-acks"),
+        QStringLiteral("Ein Anteil der Quittungen des Decoders geht verloren, z. B. 0.05 für 5 % "
+                       "(0 bis 1, Vorgabe 0); zufällig, aber bei jedem Start gleich."),
+        QStringLiteral("Anteil"), QStringLiteral("0"));
+    const QCommandLineOption withoutCvsOption(
+        QStringLiteral("without-cvs"),
+        QStringLiteral("CVs, die der Decoder nicht hat, z. B. 9-16,20 (Bereiche und einzelne "
+                       "CVs, durch Komma getrennt)."),
+        QStringLiteral("Liste"));
     const QCommandLineOption logOption(
         QStringLiteral("log"),
         QStringLiteral("Schreibt jeden empfangenen und gesendeten Rahmen hexadezimal auf die "
                        "Fehlerausgabe."));
     parser.addOptions({linkOption, controllerOption, firmwareOption, layoutOption, timingOption,
                        noDecoderOption, makerOption, versionOption, demoOption, resetOption,
-                       logOption});
+                       loseAcksOption, withoutCvsOption, logOption});
     parser.process(app);
 
     StationCore core;
@@ -185,6 +218,17 @@ int main(int argc, char *argv[])
     if (parser.isSet(versionOption) && !parseByte(parser.value(versionOption), &version))
         return fail(QStringLiteral("Die Decoder-Version liegt zwischen 0 und 255."));
     core.setDecoderIdentity(maker, version);
+    const double lostShare = parser.value(loseAcksOption).toDouble(&ok);
+    if (!ok || !(lostShare >= 0 && lostShare <= 1))
+        return fail(QStringLiteral("Der Anteil verlorener Quittungen liegt zwischen 0 und 1."));
+    core.setLostAckShare(lostShare);
+    if (parser.isSet(withoutCvsOption)) {
+        const std::optional<QList<int>> cvs = parseCvList(parser.value(withoutCvsOption));
+        if (!cvs)
+            return fail(QStringLiteral("Die CV-Liste hat die Form 9-16,20 (CVs 1 bis 1024)."));
+        for (int cv : *cvs)
+            core.removeCv(cv);
+    }
     // A long-running station keeps only a recent part of its log.
     core.setLogLimit(1000);
     if (parser.isSet(logOption)) {

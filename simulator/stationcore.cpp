@@ -662,6 +662,35 @@ StationCore::Answer StationCore::acknowledgement(const CommandBuffer &request, b
     return a;
 }
 
+void StationCore::loseAcks(int cv, const QList<int> &which)
+{
+    m_lostAcksByCv.insert(cv, LostAcks{0, which});
+}
+
+void StationCore::setLostAckShare(double share, quint32 seed)
+{
+    m_lostAckShare = qBound(0.0, share, 1.0);
+    m_lostAckRandom = seed ? seed : 1;
+}
+
+bool StationCore::ackLost(int cv)
+{
+    bool lost = false;
+    auto it = m_lostAcksByCv.find(cv);
+    if (it != m_lostAcksByCv.end())
+        lost = it->which.contains(++it->seen);
+    if (!lost && m_lostAckShare > 0) {
+        // xorshift32: the same sequence on every platform for one seed.
+        m_lostAckRandom ^= m_lostAckRandom << 13;
+        m_lostAckRandom ^= m_lostAckRandom >> 17;
+        m_lostAckRandom ^= m_lostAckRandom << 5;
+        lost = double(m_lostAckRandom) / 4294967296.0 < m_lostAckShare;
+    }
+    if (lost)
+        ++m_lostAckCount;
+    return lost;
+}
+
 StationCore::Answer StationCore::programming(const CommandBuffer &request)
 {
     const bool isWrite = request.command == Command::WriteCV
@@ -693,7 +722,7 @@ StationCore::Answer StationCore::programming(const CommandBuffer &request)
     if (cellCv == MakerCv && request.p1 == ResetValue
         && (request.command == Command::WriteCV || request.command == Command::WriteRegister)) {
         factoryReset();
-        return acknowledgement(request, true, isWrite);
+        return acknowledgement(request, !ackLost(cellCv), isWrite);
     }
     if (cellCv != 0)
         m_state.cvPresent.set(cellCv - 1);
@@ -720,6 +749,8 @@ StationCore::Answer StationCore::programming(const CommandBuffer &request)
         acknowledged = ((*cell & mask) != 0) == (bitByteValue(request.p1) == 1);
         break;
     }
+    if (acknowledged && ackLost(cellCv))
+        acknowledged = false;
     return acknowledgement(request, acknowledged, isWrite);
 }
 

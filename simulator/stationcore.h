@@ -223,6 +223,17 @@ public:
     void setDecoderIdentity(quint8 maker, quint8 version);
     // What writing 8 to CV 8 does.
     void factoryReset();
+
+    // A line that misses acknowledgement pulses (a dirty wheel, a poor
+    // contact): the decoder confirms, but the station does not see it and
+    // answers "not acknowledged" after its full wait. loseAcks() loses the
+    // acknowledgements of CV cv numbered in which (1 the next one);
+    // setLostAckShare() loses each acknowledgement with the given probability
+    // (0 to 1), drawn from a generator seeded with seed so that a run can be
+    // repeated.
+    void loseAcks(int cv, const QList<int> &which);
+    void setLostAckShare(double share, quint32 seed = 1);
+    int lostAcks() const { return m_lostAckCount; }
     // Register 1-8 as a register-mode decoder maps it onto its CVs.
     quint8 registerValue(int reg) const;
 
@@ -297,6 +308,8 @@ private:
     Answer refusal(const CommandBuffer &request) const;
     Answer echo(const CommandBuffer &request) const;
     Answer acknowledgement(const CommandBuffer &request, bool acknowledged, bool isWrite) const;
+    // Whether the station misses the pulse of this acknowledgement of cv.
+    bool ackLost(int cv);
     quint8 statusFlags() const;
     void restart();
     quint8 *registerCell(int reg);
@@ -325,6 +338,15 @@ private:
     int m_resetOnOpenMs = 0;
     qint64 m_bootingUntilMs = 0;
     QList<Fault> m_faults;
+    struct LostAcks
+    {
+        int seen = 0;
+        QList<int> which;
+    };
+    QMap<int, LostAcks> m_lostAcksByCv;
+    double m_lostAckShare = 0;
+    quint32 m_lostAckRandom = 1;
+    int m_lostAckCount = 0;
 
     QByteArray m_partial;
     qint64 m_lastByteMs = 0;

@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "link/portsession.h"
 #include "link/serialport.h"
+#include "locolist/decoderjobs.h"
 #include "simulator/ptystation.h"
 
 #include "../support/recordingboxes.h"
@@ -119,6 +120,7 @@ enum class Scenario {
     OpenInUse,              // OpenPort for a device another program holds
     RestartAfterReplug,     // re-plugged, the board restarts on the quiet reopen
     RestartAfterOptions,    // the port chosen in the options dialog, which opens it
+    BackupLosingAcks,       // a CV backup while the line misses acknowledgement pulses
 };
 
 struct Row
@@ -180,6 +182,9 @@ QList<Row> rows()
         {"board restarting 1.8 s, re-plugged", S::RestartAfterReplug, {}, true, 1, {}, Echo, 1800},
         {"board restarting 1.8 s, port chosen in the options", S::RestartAfterOptions, {}, true, 1,
          {}, Echo, 1800},
+        // Every value saved is the decoder's: what no byte check confirmed
+        // is left out.
+        {"backup, 5 % of acknowledgements lost", S::BackupLosingAcks, {}, true, 0, {}, {}},
     };
 }
 
@@ -425,6 +430,36 @@ private Q_SLOTS:
             QCOMPARE(currentPortName(), QStringLiteral("COM1"));
             result = SendCommand(buffer, Attempts, true, TimeoutSeconds);
             break;
+        }
+
+        case Scenario::BackupLosingAcks: {
+            QVERIFY(OpenPort(QStringLiteral("COM1"), false));
+            m_station->withCore([](StationCore &c) { c.setLostAckShare(0.05, 1); });
+            CommandBuffer programmingBuffer;
+            DecoderProgrammer programmer(programmingBuffer);
+            programmer.setController(1);
+            DecoderJobs jobs(programmer);
+            programmer.SetProgMode(true);
+            const DecoderJobs::Backup backup = jobs.backup(1, 64);
+            programmer.SetProgMode(false);
+            const auto [state, lost] = m_station->withCore(
+                [](StationCore &c) { return std::pair(c.state(), c.lostAcks()); });
+            QCOMPARE(backup.outcome, DecoderJobs::Backup::Done);
+            QVERIFY2(lost > 3, qPrintable(QString::number(lost)));
+            for (auto it = backup.values.cbegin(); it != backup.values.cend(); ++it)
+                QCOMPARE(it.value(), int(state.cvs[size_t(it.key() - 1)]));
+            // Only what the decoder lacks is missing; the rest is read or
+            // named as uncertain.
+            for (int cv = 1; cv <= 64; ++cv) {
+                const bool present = state.cvPresent.test(size_t(cv - 1));
+                QVERIFY(backup.values.contains(cv) || backup.uncertain.contains(cv)
+                        || backup.unreadable.contains(cv));
+                if (backup.values.contains(cv) || backup.uncertain.contains(cv))
+                    QVERIFY(present);
+            }
+            QVERIFY(backup.values.size() > 10);
+            QCOMPARE(boxes.count(), 0);
+            return;
         }
 
         case Scenario::OpenInUse: {

@@ -18,8 +18,10 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -1104,47 +1106,96 @@ void TestKzLocoList::decoderTab_data()
     QTest::addColumn<QString>("action");     // identify, reset, backup, restore
     QTest::addColumn<QByteArray>("file");    // restore: the file chosen
     QTest::addColumn<int>("abortAt");        // the programming request to abort after, 0: none
-    QTest::addColumn<QStringList>("boxes");
+    QTest::addColumn<QStringList>("boxes");  // %1: the file's path
     QTest::addColumn<QString>("status");
     QTest::addColumn<QList<CommandBuffer>>("writes");
+    QTest::addColumn<QString>("typed");      // backup: the name typed in the save dialog
+    QTest::addColumn<int>("saveAs");         // backup: the file type chosen
 
+    const int velantor = int(DecoderFields::BackupFormat::Velantor);
+    const QString name = QStringLiteral("CV-Sicherung.csv");
+    // The station's decoder: maker 151, version 42, CV 1 = 3, CV 29 = 6.
+    const QString sameDecoder = QStringLiteral(
+        "\n\nDatei: Electronic Solutions Ulm GmbH (151), Version %1\nDecoder auf dem Gleis: "
+        "Electronic Solutions Ulm GmbH (151), Version 42");
     QTest::newRow("identify") << "identify" << QByteArray() << 0 << QStringList()
-                              << "Decoder ausgelesen" << QList<CommandBuffer>();
+                              << "Decoder ausgelesen" << QList<CommandBuffer>() << name << velantor;
+    QTest::newRow("empty track") << "identify, no decoder" << QByteArray() << 0 << QStringList()
+                                 << "Kein Decoder auf dem Programmiergleis erkannt"
+                                 << QList<CommandBuffer>() << name << velantor;
+    // Identified first: the reset clears what was shown.
     QTest::newRow("factory reset")
         << "reset" << QByteArray() << 0
         << QStringList{"Möchten Sie den Decoder auf die Werkseinstellungen zurücksetzen ?"}
         << "Der Decoder wurde auf die Werkseinstellungen zurückgesetzt"
-        << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}};
+        << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}} << name << velantor;
     QTest::newRow("factory reset by Enter")
         << "reset by Enter" << QByteArray() << 0
         << QStringList{"Möchten Sie den Decoder auf die Werkseinstellungen zurücksetzen ?"}
         << "Der Decoder wurde auf die Werkseinstellungen zurückgesetzt"
-        << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}};
+        << QList<CommandBuffer>{{1, Command::WriteCV, 8, 8, 0}} << name << velantor;
     // Backed up, then written back from the file: the same values, without
     // CV 7 and CV 8; question, status and writes follow the station's CVs.
     QTest::newRow("backup and restore") << "backup" << QByteArray() << 0 << QStringList()
-                                        << QString() << QList<CommandBuffer>();
+                                        << QString() << QList<CommandBuffer>() << name << velantor;
+    // A name typed without suffix gets ".csv"; DecoderPro's type reads back.
+    QTest::newRow("backup as DecoderPro-CSV, no suffix")
+        << "backup" << QByteArray() << 0 << QStringList() << QString() << QList<CommandBuffer>()
+        << "Lok 3" << int(DecoderFields::BackupFormat::DecoderPro);
+    // The first file cannot be written: it stays as it was, the read is
+    // saved into the next file chosen.
+    QTest::newRow("backup, save fails")
+        << "backup" << QByteArray("CV;Wert\n1;5\n") << 0
+        << QStringList{"Die Datei %2 konnte nicht geschrieben werden."} << QString()
+        << QList<CommandBuffer>() << QString(251, QLatin1Char('a')) + QStringLiteral(".csv")
+        << velantor;
+    // The program's own dialog, not the desktop's, so that Qt's German
+    // translation reaches it; cancelled, nothing happens.
+    QTest::newRow("save dialog") << "save dialog" << QByteArray() << 0 << QStringList()
+                                 << "Zur Programmierung das Programmiergleis verwenden"
+                                 << QList<CommandBuffer>() << name << velantor;
     QTest::newRow("bad line")
         << "restore" << QByteArray("# Sicherung\nCV;Wert\n1;3\n2;300\n") << 0
         << QStringList{"Die Datei %1 enthält in Zeile 4 keinen gültigen Eintrag (CV 1 bis 1024, "
                        "Wert 0 bis 255)."}
-        << "Zur Programmierung das Programmiergleis verwenden" << QList<CommandBuffer>();
+        << "Zur Programmierung das Programmiergleis verwenden" << QList<CommandBuffer>() << name
+        << velantor;
     QTest::newRow("CV twice") << "restore" << QByteArray("CV;Wert\n1;3\n1;4\n") << 0
                               << QStringList{"Die Datei %1 enthält in Zeile 3 keinen gültigen "
                                              "Eintrag (CV 1 bis 1024, Wert 0 bis 255)."}
                               << "Zur Programmierung das Programmiergleis verwenden"
-                              << QList<CommandBuffer>();
+                              << QList<CommandBuffer>() << name << velantor;
     QTest::newRow("only CV 7 and 8") << "restore" << QByteArray("CV;Wert\n7;1\n8;151\n") << 0
                                      << QStringList{"Die Datei %1 enthält keine CV."}
                                      << "Zur Programmierung das Programmiergleis verwenden"
-                                     << QList<CommandBuffer>();
+                                     << QList<CommandBuffer>() << name << velantor;
     QTest::newRow("restore") << "restore" << QByteArray("CV;Wert\n8;151\n3;10\n29;6\n") << 0
-                             << QStringList{"Möchten Sie 2 CVs in den Decoder schreiben ?"}
+                             << QStringList{"Möchten Sie 2 CVs aus der Datei %1 in den Decoder "
+                                            "schreiben ?" + sameDecoder.arg("unbekannt")}
                              << "2 CVs zurückgeschrieben"
                              << QList<CommandBuffer>{{1, Command::WriteCV, 10, 3, 0},
-                                                     {1, Command::WriteCV, 6, 29, 0}};
+                                                     {1, Command::WriteCV, 6, 29, 0}}
+                             << name << velantor;
+    QTest::newRow("DecoderPro export")
+        << "restore" << QByteArray("\"CV, value\"\r\n1,3\r\n7,42\r\n8,151\r\n29,6\r\n") << 0
+        << QStringList{"Möchten Sie 2 CVs aus der Datei %1 in den Decoder schreiben ?"
+                       + sameDecoder.arg(42)}
+        << "2 CVs zurückgeschrieben"
+        << QList<CommandBuffer>{{1, Command::WriteCV, 3, 1, 0}, {1, Command::WriteCV, 6, 29, 0}}
+        << name << velantor;
+    // After the look at CV 1 (1 check), CV 8 (9) and CV 7 (10): the write and
+    // verify of CV 3, then the write of CV 29.
+    QTest::newRow("restore aborted")
+        << "restore" << QByteArray("CV;Wert\n3;10\n29;6\n") << 23
+        << QStringList{"Möchten Sie 2 CVs aus der Datei %1 in den Decoder schreiben ?\n\nDatei: "
+                       "unbekannt, Version unbekannt\nDecoder auf dem Gleis: Electronic "
+                       "Solutions Ulm GmbH (151), Version 42"}
+        << "1 von 2 CVs geschrieben, abgebrochen bei CV 29"
+        << QList<CommandBuffer>{{1, Command::WriteCV, 10, 3, 0}, {1, Command::WriteCV, 6, 29, 0}}
+        << name << velantor;
     QTest::newRow("backup aborted") << "backup" << QByteArray() << 12 << QStringList()
-                                    << "Vorgang abgebrochen" << QList<CommandBuffer>();
+                                    << "Vorgang abgebrochen" << QList<CommandBuffer>() << name
+                                    << velantor;
 }
 
 void TestKzLocoList::decoderTab()
@@ -1155,20 +1206,49 @@ void TestKzLocoList::decoderTab()
     QFETCH(QStringList, boxes);
     QFETCH(QString, status);
     QFETCH(QList<CommandBuffer>, writes);
+    QFETCH(QString, typed);
+    QFETCH(int, saveAs);
 
     WindowRig w;
     w.rig.station.setDecoderIdentity(151, 42);
     w.rig.station.setCv(29, 6);
     w.rig.station.setCv(1, 3);
+    w.rig.station.setDecoderPresent(action != QLatin1String("identify, no decoder"));
     w.open();
     auto *tab = w.window->findChild<DecoderTab *>();
     QVERIFY(tab);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("CV-Sicherung.csv"));
+    const bool backup = action == QLatin1String("backup");
+    const QString path = dir.filePath(backup ? typed : QStringLiteral("CV-Sicherung.csv"));
+    // Where the backup lands: the name typed, with ".csv" when it has no
+    // suffix; after a failed save, the second file chosen.
+    const bool saveFails = backup && !file.isEmpty();
+    const QString second = dir.filePath(QStringLiteral("Zweiter Versuch.csv"));
+    const QString saved = saveFails ? second : DecoderFields::withCsvSuffix(path);
     QStringList suggested;
-    tab->setFileChooser([&](bool, const QString &offered) {
+    if (action == QLatin1String("save dialog")) {
+        QStringList seen;
+        QTimer::singleShot(0, [&seen] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            seen << dialog->windowTitle() << dialog->nameFilters()
+                 << dialog->labelText(QFileDialog::Accept) << dialog->labelText(QFileDialog::Reject)
+                 << dialog->defaultSuffix() << dialog->selectedFiles().value(0);
+            QVERIFY(dialog->testOption(QFileDialog::DontUseNativeDialog));
+            dialog->reject();
+        });
+        w.button(QStringLiteral("cmdBackup"))->click();
+        QCOMPARE(seen, (QStringList{"CVs sichern", "Velantor-CV-Sicherung (*.csv)",
+                                    "DecoderPro-CSV (*.csv)", "Speichern", "Abbrechen", "csv",
+                                    QDir::home().filePath(QStringLiteral("CV-Sicherung.csv"))}));
+    }
+    tab->setFileChooser([&](bool save, const QString &offered, DecoderFields::BackupFormat *format) {
         suggested << offered;
-        return path;
+        if (save)
+            *format = DecoderFields::BackupFormat(saveAs);
+        else
+            return saved;
+        return suggested.size() == 1 ? path : second;
     });
     if (!file.isEmpty()) {
         QFile out(path);
@@ -1177,6 +1257,20 @@ void TestKzLocoList::decoderTab()
     }
     QLabel *decoderStatus = w.child<QLabel>(QStringLiteral("lblDecoderStatus"));
     QPushButton *decoderBreak = w.child<QPushButton>(QStringLiteral("cmdDecoderBreak"));
+    auto labels = [tab] {
+        QStringList texts;
+        for (int i = 0; i < 7; ++i)
+            texts << tab->valueLabel(i)->text() << tab->valueLabel(i)->accessibleName();
+        return texts;
+    };
+    const QStringList identified{
+        "Electronic Solutions Ulm GmbH (151)", "Hersteller: Electronic Solutions Ulm GmbH (151)",
+        "42", "Version: 42", "3 (kurz)", "Lok-Nummer: 3 (kurz)", "28/126", "Fahrstufen: 28/126",
+        "normal", "Fahrtrichtung: normal", "ein", "Analogbetrieb: ein", "aus", "RailCom: aus"};
+    if (action.startsWith(QLatin1String("reset"))) {
+        w.button(QStringLiteral("cmdIdentify"))->click();
+        QCOMPARE(labels(), identified);
+    }
     bool gated = false;
     w.atProgrammingRequest(abortAt ? abortAt : 2, [&] {
         // While the job runs: nothing else starts, the window stays open.
@@ -1189,7 +1283,7 @@ void TestKzLocoList::decoderTab()
     });
     w.rig.boxes.script({BoxAnswer::Yes, BoxAnswer::Yes});
 
-    if (action == QLatin1String("identify"))
+    if (action.startsWith(QLatin1String("identify")))
         w.button(QStringLiteral("cmdIdentify"))->click();
     else if (action == QLatin1String("reset"))
         w.button(QStringLiteral("cmdFactoryReset"))->click();
@@ -1200,12 +1294,12 @@ void TestKzLocoList::decoderTab()
         reset->setFocus(Qt::TabFocusReason);
         QTest::keyClick(reset, Qt::Key_Return);
     }
-    if (action == QLatin1String("backup")) {
+    if (backup) {
         w.field(QStringLiteral("txtLastCv"))->setText(QStringLiteral("10"));
         w.button(QStringLiteral("cmdBackup"))->click();
-        QCOMPARE(suggested, QStringList{QDir::home().filePath(QStringLiteral("CV-Sicherung.csv"))});
+        QCOMPARE(suggested.first(), QDir::home().filePath(QStringLiteral("CV-Sicherung.csv")));
         if (abortAt) {
-            QVERIFY(!QFile::exists(path)); // an aborted backup writes nothing
+            QVERIFY(!QFile::exists(saved)); // an aborted backup writes nothing
         } else {
             // The CVs the decoder lacks are listed, not saved.
             int readable = 0;
@@ -1218,24 +1312,44 @@ void TestKzLocoList::decoderTab()
                                             w.rig.station.state().cvs[size_t(cv - 1)], quint8(cv), 0};
             }
             QCOMPARE(decoderStatus->text(), DecoderFields::backupDoneText(readable, 10 - readable));
-            QFile saved(path);
-            QVERIFY(saved.open(QIODevice::ReadOnly));
-            const QByteArray text = saved.readAll();
-            QVERIFY(text.contains("\n# Hersteller: Electronic Solutions Ulm GmbH (151)\n# Version: 42\nCV;Wert\n"));
-            boxes = QStringList{DecoderFields::restoreQuestion(int(writes.size()))};
+            QFile in(saved);
+            QVERIFY(in.open(QIODevice::ReadOnly));
+            const QByteArray text = in.readAll();
+            if (saveAs == int(DecoderFields::BackupFormat::DecoderPro))
+                QVERIFY(text.startsWith("CV, value\r\n1,3\r\n"));
+            else
+                QVERIFY(text.contains("\n# Hersteller: Electronic Solutions Ulm GmbH (151)\n# Version: 42\nCV;Wert\n"));
+            if (saveFails) {
+                // The file that could not be replaced is as it was.
+                QFile old(path);
+                QVERIFY(old.open(QIODevice::ReadOnly));
+                QCOMPARE(old.readAll(), file);
+                QCOMPARE(suggested.size(), 2);
+            }
+            // Both types hold CV 7 and CV 8 as values.
+            boxes << QStringLiteral("Möchten Sie %1 CVs aus der Datei %3 in den Decoder "
+                                    "schreiben ?\n\nDatei: Electronic Solutions Ulm GmbH "
+                                    "(151), Version %2\nDecoder auf dem Gleis: Electronic "
+                                    "Solutions Ulm GmbH (151), Version 42")
+                         .arg(writes.size())
+                         .arg(42);
             status = DecoderFields::restoreDoneText(int(writes.size()));
             // What the file holds is written back: change the decoder first.
             w.rig.station.setCv(1, 99);
             w.rig.takeRequests();
         }
     }
-    if (action == QLatin1String("restore") || (action == QLatin1String("backup") && !abortAt)) {
-        w.atProgrammingRequest(2, [] {});
+    if (action == QLatin1String("restore") || (backup && !abortAt)) {
+        if (!abortAt)
+            w.atProgrammingRequest(2, [] {});
         w.button(QStringLiteral("cmdRestore"))->click();
     }
 
-    for (QString &box : boxes)
+    for (QString &box : boxes) {
         box.replace(QStringLiteral("%1"), QDir::toNativeSeparators(path));
+        box.replace(QStringLiteral("%2"), QDir::toNativeSeparators(path));
+        box.replace(QStringLiteral("%3"), QDir::toNativeSeparators(saved));
+    }
     QCOMPARE(w.rig.boxes.texts(), boxes);
     for (const MessageBoxRequest &box : w.rig.boxes.boxes()) {
         QCOMPARE(box.caption, QStringLiteral("TALVIRO Velantor"));
@@ -1248,18 +1362,25 @@ void TestKzLocoList::decoderTab()
     QList<CommandBuffer> sent = w.rig.takeRequests();
     sent.removeIf([](const CommandBuffer &f) { return f.command != Command::WriteCV; });
     QCOMPARE(sent, writes);
-    if (boxes.isEmpty() || boxes.first().startsWith(QLatin1String("Möchten")))
+    const bool jobRan =
+        decoderStatus->text() != QLatin1String("Zur Programmierung das Programmiergleis verwenden");
+    if (jobRan && (boxes.isEmpty() || boxes.first().startsWith(QLatin1String("Möchten"))))
         QVERIFY(gated);
     QVERIFY(decoderBreak->isHidden());
     QVERIFY(w.button(QStringLiteral("cmdOperation0"))->isEnabled());
     QVERIFY(w.rig.station.state().track == TrackOutput::Off);
-    if (action == QLatin1String("identify")) {
-        QStringList labels;
-        for (int i = 0; i < 7; ++i)
-            labels << tab->valueLabel(i)->text();
-        QCOMPARE(labels, (QStringList{"Electronic Solutions Ulm GmbH (151)", "42", "3 (kurz)",
-                                      "28/128", "normal", "ein", "aus"}));
+    if (action == QLatin1String("identify"))
+        QCOMPARE(labels(), identified);
+    if (action.startsWith(QLatin1String("reset"))) {
+        // Nothing shown of the decoder before the reset; the names are the
+        // captions alone.
+        QCOMPARE(labels(), (QStringList{"", "Hersteller", "", "Version", "", "Lok-Nummer", "",
+                                        "Fahrstufen", "", "Fahrtrichtung", "", "Analogbetrieb",
+                                        "", "RailCom"}));
     }
+    QLabel *elapsed = w.child<QLabel>(QStringLiteral("lblDecoderElapsedTime"));
+    if (jobRan)
+        QCOMPARE(elapsed->accessibleName(), QStringLiteral("Dauer: ") + elapsed->text());
 }
 
 // --- accessibility and looks ---------------------------------------------------------

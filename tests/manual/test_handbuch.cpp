@@ -78,7 +78,11 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("backup failed") << DecoderFields::backupFailedText();
     QTest::newRow("bad backup line")
         << DecoderFields::badLineText(QStringLiteral("/home/anna/CV-Sicherung.csv"), 4);
-    QTest::newRow("restore question") << DecoderFields::restoreQuestion(28);
+    QTest::newRow("restore question")
+        << DecoderFields::restoreQuestion(28, QStringLiteral("…"), {}, {}).section(QLatin1Char('\n'), 0, 0);
+    QTest::newRow("restore stopped") << DecoderFields::restoreStoppedText(12, 28, 33);
+    QTest::newRow("empty track") << DecoderFields::noDecoderText();
+    QTest::newRow("backup with unsicher CVs") << DecoderFields::backupDoneText(56, 197, {8, 17});
     QTest::newRow("restored") << DecoderFields::restoreDoneText(28);
 }
 
