@@ -114,6 +114,7 @@
   function showSpeed(speed) {
     ui.percent.textContent = percentText(speed);
     ui.speed.setAttribute('aria-valuetext', percentText(speed));
+    ui.speed.style.setProperty('--fill', (speed * 100 / MaxSpeed) + '%');
   }
 
   function showLocoState() {
