@@ -137,6 +137,7 @@ private:
     // box, and the server stays off.
     void startSavedPhoneThrottles();
     bool startPhoneThrottles(quint16 port);
+    bool startWebThrottle(quint16 port);
     // The phones' roster from the controller's loco list.
     void readPhoneRoster();
     void refreshThrottleStatus();

@@ -18,27 +18,60 @@ namespace {
 const QString ThrottleSection = QStringLiteral("Handregler");
 const QString ThrottleEnabledKey = QStringLiteral("Enabled");
 const QString ThrottlePortKey = QStringLiteral("Port");
+const QString WebEnabledKey = QStringLiteral("WebEnabled");
+const QString WebPortKey = QStringLiteral("WebPort");
 
 // The saved port, or the default when the saved text is no usable port.
-quint16 throttlePortSetting()
+quint16 portSetting(const QString &key, quint16 fallback)
 {
     bool ok = false;
-    const int port = sysGetSetting(ThrottlePortKey, QString::number(PhoneThrottles::DefaultPort),
-                                   ThrottleSection)
-                         .toInt(&ok);
+    const int port = sysGetSetting(key, QString::number(fallback), ThrottleSection).toInt(&ok);
     if (!ok || port < PhoneThrottles::MinPort || port > PhoneThrottles::MaxPort)
-        return PhoneThrottles::DefaultPort;
+        return fallback;
     return quint16(port);
+}
+
+quint16 throttlePortSetting()
+{
+    return portSetting(ThrottlePortKey, PhoneThrottles::DefaultPort);
+}
+
+quint16 webPortSetting()
+{
+    return portSetting(WebPortKey, PhoneThrottles::DefaultWebPort);
+}
+
+bool switchedOn(const QString &key)
+{
+    return sysGetSetting(key, QStringLiteral("0"), ThrottleSection) == QLatin1String("1");
+}
+
+// The box for a server that did not start; true when it did.
+bool reportStart(PhoneThrottles::StartResult result, quint16 port, const QString &error)
+{
+    switch (result) {
+    case PhoneThrottles::StartResult::Started:
+        return true;
+    case PhoneThrottles::StartResult::PortInUse:
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       phonePortInUseText(port));
+        return false;
+    case PhoneThrottles::StartResult::Failed:
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       phoneListenFailedText(port, error));
+        return false;
+    }
+    return false;
 }
 
 } // namespace
 
 void kzVelantor::startSavedPhoneThrottles()
 {
-    if (sysGetSetting(ThrottleEnabledKey, QStringLiteral("0"), ThrottleSection)
-        == QLatin1String("1")) {
+    if (switchedOn(ThrottleEnabledKey))
         startPhoneThrottles(throttlePortSetting());
-    }
+    if (switchedOn(WebEnabledKey))
+        startWebThrottle(webPortSetting());
 }
 
 void kzVelantor::showThrottles()
@@ -75,25 +108,18 @@ void kzVelantor::showThrottles()
 
 bool kzVelantor::startPhoneThrottles(quint16 port)
 {
-    switch (m_phones->start(port)) {
-    case PhoneThrottles::StartResult::Started:
-        return true;
-    case PhoneThrottles::StartResult::PortInUse:
-        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
-                       phonePortInUseText(port));
-        return false;
-    case PhoneThrottles::StartResult::Failed:
-        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
-                       phoneListenFailedText(port, m_phones->errorString()));
-        return false;
-    }
-    return false;
+    return reportStart(m_phones->start(port), port, m_phones->errorString());
+}
+
+bool kzVelantor::startWebThrottle(quint16 port)
+{
+    return reportStart(m_phones->startWeb(port), port, m_phones->errorString());
 }
 
 void kzVelantor::readPhoneRoster()
 {
     const std::optional<quint8> controller = m_state->controller();
-    if (!controller || !m_phones->isRunning())
+    if (!controller || (!m_phones->isRunning() && !m_phones->isWebRunning()))
         return;
     QList<int> roster;
     // What was read before a request went unanswered is offered all the same.

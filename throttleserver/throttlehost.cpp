@@ -73,6 +73,8 @@ void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
         submit(DriveIntent::function(function->loco, function->function, function->on));
     } else if (const auto *stop = std::get_if<Stop>(&intent)) {
         submit(DriveIntent::stop(stop->loco));
+    } else if (std::holds_alternative<StopAll>(intent)) {
+        submit(DriveIntent::stopAll());
     } else if (const auto *power = std::get_if<SetTrackPower>(&intent)) {
         switchPower(power->on);
     }

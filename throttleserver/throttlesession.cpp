@@ -153,6 +153,8 @@ void ThrottleSession::handle(const ClientCommand &command)
         // The answer comes with trackPowerChanged once the switch is done,
         // to every client alike.
         emitIntent(ThrottleIntent::SetTrackPower{power->on});
+    } else if (std::holds_alternative<WiThrottle::StopAll>(command)) {
+        emitIntent(ThrottleIntent::StopAll{});
     } else if (std::holds_alternative<WiThrottle::Quit>(command)) {
         emitIntent(ThrottleIntent::Quit{});
         close(ThrottleIntent::CloseReason::Quit, false);

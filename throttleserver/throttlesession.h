@@ -29,6 +29,7 @@ struct SetSpeed { int loco = 0; int speed = 0; };          // 0-255
 struct SetDirection { int loco = 0; bool forward = true; };
 struct SetFunction { int loco = 0; int function = 0; bool on = false; };   // F0-F12
 struct Stop { int loco = 0; };                             // that loco's emergency stop
+struct StopAll {};                                         // every loco's emergency stop
 struct SetTrackPower { bool on = false; };
 // Events without a frame. Released: this client holds the loco no more (other
 // clients may); Quit: the client said goodbye; Closed: the session ended and
@@ -42,7 +43,8 @@ struct Closed { CloseReason reason = CloseReason::ConnectionLost; };
 using ThrottleIntentValue =
     std::variant<ThrottleIntent::SetSpeed, ThrottleIntent::SetDirection,
                  ThrottleIntent::SetFunction, ThrottleIntent::Stop, ThrottleIntent::SetTrackPower,
-                 ThrottleIntent::Released, ThrottleIntent::Quit, ThrottleIntent::Closed>;
+                 ThrottleIntent::Released, ThrottleIntent::Quit, ThrottleIntent::Closed,
+                 ThrottleIntent::StopAll>;
 
 // The seam between the phone sessions and the loco driver: the session reads
 // the shared state through it and hands its intents to it. The program binds

@@ -248,6 +248,8 @@ std::optional<ClientCommand> parseLine(QByteArrayView line)
             return SetPower{true};
         if (line == "PPA0")
             return SetPower{false};
+        if (line == "PXA")
+            return StopAll{};
         return std::nullopt;
     case 'Q':
         if (line == "Q")

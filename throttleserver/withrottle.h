@@ -55,6 +55,8 @@ struct Heartbeat
 };
 struct SetPower { bool on = false; };
 struct Quit {};
+// PXA: every loco stops at once, as the window's "STOP (alle Loks)" does.
+struct StopAll {};
 
 // M<t>+<key><;><address>. The key is the address form the client uses for this
 // loco in later lines; the loco is named either by number (S/L form) or by a
@@ -98,7 +100,7 @@ struct LocoAction
 };
 
 using ClientCommand = std::variant<SetName, HardwareId, Heartbeat, SetPower, Quit, Acquire,
-                                   Release, LocoAction>;
+                                   Release, LocoAction, StopAll>;
 
 // One client line without its terminator. Unknown and malformed lines give
 // nullopt: the server ignores them and keeps the connection.

@@ -2,14 +2,92 @@
 
 #include "link/clock.h"
 #include "throttleserver/throttleserver.h"
+#include "throttleserver/webthrottle.h"
 
 #include "../support/phoneclient.h"
 #include "../support/testmain.h"
 
 #include <QRegularExpression>
+#include <QTcpSocket>
+#include <QWebSocket>
 
 #include <algorithm>
 #include <memory>
+
+namespace {
+
+// One raw HTTP request, written as given (so that nothing normalises the
+// path), to 127.0.0.1; the answer's status and Content-Type, status 0 when
+// the connection ended without an answer.
+struct HttpAnswer
+{
+    int status = 0;
+    QByteArray type;
+};
+
+HttpAnswer httpRequest(quint16 port, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return {};
+    socket.write(request);
+    QByteArray answer;
+    (void)QTest::qWaitFor([&] {
+        answer += socket.readAll();
+        return answer.contains("\r\n\r\n") || socket.state() != QAbstractSocket::ConnectedState;
+    }, 5000);
+    answer += socket.readAll();
+    HttpAnswer result;
+    if (!answer.startsWith("HTTP/1.1 "))
+        return result;
+    result.status = answer.mid(9, 3).toInt();
+    const QRegularExpressionMatch type =
+        QRegularExpression("\r\nContent-Type: ([^;\r]*)", QRegularExpression::CaseInsensitiveOption)
+            .match(QString::fromLatin1(answer));
+    result.type = type.captured(1).toLatin1();
+    return result;
+}
+
+// A browser's WebSocket: its messages as lines.
+class BrowserClient
+{
+public:
+    BrowserClient(quint16 port, const QString &origin, const QString &path = QStringLiteral("/ws"))
+        : m_socket(origin)
+    {
+        QObject::connect(&m_socket, &QWebSocket::textMessageReceived,
+                         [this](const QString &message) { m_messages << message.toUtf8(); });
+        m_socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1%2").arg(port).arg(path)));
+    }
+
+    QWebSocket &socket() { return m_socket; }
+    void send(const QByteArray &line) { m_socket.sendTextMessage(QString::fromUtf8(line)); }
+    // Waits until count messages came (at most 5 s); fewer when they did not.
+    QByteArrayList lines(int count)
+    {
+        (void)QTest::qWaitFor([&] { return m_messages.size() >= count; }, 5000);
+        const QByteArrayList out = m_messages.mid(0, count);
+        m_messages.remove(0, out.size());
+        return out;
+    }
+    bool closed()
+    {
+        return QTest::qWaitFor([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
+                               5000);
+    }
+
+private:
+    QWebSocket m_socket;
+    QByteArrayList m_messages;
+};
+
+QString pageOrigin(quint16 port)
+{
+    return QStringLiteral("http://127.0.0.1:%1").arg(port);
+}
+
+} // namespace
 
 // The server over a real TCP connection on 127.0.0.1: bytes reach the
 // session, lines reach the client, connections end as they should.
@@ -115,6 +193,144 @@ private Q_SLOTS:
         QVERIFY(!second.listen(QHostAddress::LocalHost, first.serverPort()));
         QCOMPARE(second.serverError(), QAbstractSocket::AddressInUseError);
         QVERIFY(!second.isListening());
+    }
+
+    // The web throttle answers GET of the page's own files and nothing else.
+    void servesOnlyThePage_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("type");
+        auto get = [](const char *path) -> QByteArray {
+            return QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        };
+        QTest::newRow("the page") << get("/") << 200 << QByteArray("text/html");
+        QTest::newRow("the page by name") << get("/index.html") << 200 << QByteArray("text/html");
+        QTest::newRow("its style") << get("/throttle.css") << 200 << QByteArray("text/css");
+        QTest::newRow("its script") << get("/throttle.js") << 200 << QByteArray("text/javascript");
+        QTest::newRow("no other file") << get("/webthrottle.qrc") << 404 << QByteArray();
+        QTest::newRow("no listing") << get("/webthrottle/") << 404 << QByteArray();
+        QTest::newRow("dot dot") << get("/../index.html") << 404 << QByteArray();
+        QTest::newRow("dot dot beyond") << get("/../../../etc/passwd") << 404 << QByteArray();
+        QTest::newRow("encoded dot dot") << get("/%2e%2e/index.html") << 404 << QByteArray();
+        QTest::newRow("encoded slash") << get("/..%2f..%2fetc%2fpasswd") << 404 << QByteArray();
+        QTest::newRow("upper-case encoding") << get("/%2E%2E%2Findex.html") << 404 << QByteArray();
+        QTest::newRow("the socket's path without upgrade") << get("/ws") << 404 << QByteArray();
+        QTest::newRow("POST") << QByteArray("POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc")
+                              << 405 << QByteArray();
+        QTest::newRow("PUT of a file") << QByteArray("PUT /throttle.js HTTP/1.1\r\nHost: x\r\n"
+                                                     "Content-Length: 0\r\n\r\n")
+                                       << 405 << QByteArray();
+        QTest::newRow("DELETE elsewhere") << QByteArray("DELETE /x HTTP/1.1\r\nHost: x\r\n\r\n")
+                                          << 404 << QByteArray();
+        QTest::newRow("a request too large is not answered")
+            << QByteArray("GET / HTTP/1.1\r\nHost: x\r\nX-Pad: ").append(QByteArray(9000, 'a')).append("\r\n\r\n")
+            << 0 << QByteArray();
+    }
+    void servesOnlyThePage()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        QFETCH(QByteArray, type);
+        ThrottleServer server(m_host, m_clock);
+        WebThrottle web(server);
+        QVERIFY(web.listen(QHostAddress::LocalHost, 0));
+        if (status == 0)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("too large"));
+        const HttpAnswer answer = httpRequest(web.serverPort(), request);
+        QCOMPARE(answer.status, status);
+        if (status == 200)
+            QCOMPARE(answer.type, type);
+    }
+
+    // Only the page's own origin may open a throttle.
+    void ownOrigin_data()
+    {
+        QTest::addColumn<QString>("origin");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("own");
+        const QString url = QStringLiteral("http://192.168.1.20:12080");
+        QTest::newRow("the page's address") << "http://192.168.1.20:12080" << url << true;
+        QTest::newRow("this machine's name") << "http://Stellwerk:12080" << "http://stellwerk:12080" << true;
+        QTest::newRow("its local domain") << "http://stellwerk.local:12080" << "http://stellwerk.local:12080" << true;
+        QTest::newRow("the default port") << "http://192.168.1.20" << "http://192.168.1.20" << true;
+        QTest::newRow("no origin") << "" << url << false;
+        QTest::newRow("another page") << "http://example.org" << url << false;
+        QTest::newRow("another port") << "http://192.168.1.20:8080" << url << false;
+        QTest::newRow("another scheme") << "https://192.168.1.20:12080" << url << false;
+        QTest::newRow("a file") << "null" << url << false;
+        QTest::newRow("a foreign name pointing here")
+            << "http://rebind.example:12080" << "http://rebind.example:12080" << false;
+        QTest::newRow("a name that only begins like ours")
+            << "http://stellwerkx:12080" << "http://stellwerkx:12080" << false;
+    }
+    void ownOrigin()
+    {
+        QFETCH(QString, origin);
+        QFETCH(QString, host);
+        QFETCH(bool, own);
+        QCOMPARE(isOwnOrigin(origin, QUrl(host), QStringLiteral("stellwerk")), own);
+    }
+
+    // A browser is one more client: its lines reach the same engine, its
+    // answers come one line per message, and it counts among the eight.
+    void drivesFromTheBrowser()
+    {
+        m_host.transcript.clear();
+        ThrottleServer server(m_host, m_clock);
+        server.setRoster({3});
+        WebThrottle web(server);
+        QVERIFY(web.listen(QHostAddress::LocalHost, 0));
+        const quint16 port = web.serverPort();
+
+        for (int i = 0; i < 2; ++i) {
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("WebSocket refused"));
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("request not handled"));
+        }
+        BrowserClient foreign(port, QStringLiteral("http://example.org"));
+        QVERIFY(foreign.closed());
+        BrowserClient elsewhere(port, pageOrigin(port), QStringLiteral("/other"));
+        QVERIFY(elsewhere.closed());
+        QCOMPARE(server.clientCount(), 0);
+
+        BrowserClient browser(port, pageOrigin(port));
+        QCOMPARE(browser.lines(4),
+                 (QByteArrayList{"VN2.0", "RL1]\\[Lok 3}|{3}|{S", "PPA1", "*10"}));
+        browser.send("M0+S3<;>S3");
+        QCOMPARE(browser.lines(1), QByteArrayList{"M0+S3<;>"});
+        browser.send("M0A*<;>V63");
+        QTRY_COMPARE(m_host.transcript, QStringList{"! speed 3 128"});
+        browser.send("PXA");
+        QTRY_COMPARE(m_host.transcript.last(), QStringLiteral("! stop all"));
+        QCOMPARE(server.clients().first().browser, true);
+
+        // Seven apps make eight; a ninth client, browser or app, is closed.
+        std::vector<std::unique_ptr<PhoneClient>> phones;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        for (int i = 1; i < ThrottleServer::MaxClients; ++i) {
+            phones.push_back(std::make_unique<PhoneClient>(server.serverPort()));
+            QCOMPARE(phones.back()->lines(1), QByteArrayList{"VN2.0"});
+        }
+        QCOMPARE(server.clientCount(), ThrottleServer::MaxClients);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("refused a client beyond 8"));
+        BrowserClient ninth(port, pageOrigin(port));
+        QVERIFY(ninth.closed());
+        QCOMPARE(server.clientCount(), ThrottleServer::MaxClients);
+
+        // A message longer than a line may be ends that browser, and its
+        // loco stops.
+        m_host.transcript.clear();
+        browser.send(QByteArray(1025, 'A'));
+        QVERIFY(browser.closed());
+        QCOMPARE(m_host.transcript, (QStringList{"! stop 3", "! closed: line too long"}));
+        QCOMPARE(server.clientCount(), ThrottleServer::MaxClients - 1);
+
+        // Switching the web throttle off drops the browsers only.
+        BrowserClient another(port, pageOrigin(port));
+        QCOMPARE(another.lines(1), QByteArrayList{"VN2.0"});
+        web.close();
+        QVERIFY(another.closed());
+        QCOMPARE(server.clientCount(), ThrottleServer::MaxClients - 1);
     }
 };
 

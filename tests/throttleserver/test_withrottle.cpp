@@ -53,6 +53,8 @@ QString describe(const std::optional<ClientCommand> &command)
         return QStringLiteral("power %1").arg(c->on ? "on" : "off");
     if (std::holds_alternative<Quit>(*command))
         return QStringLiteral("quit");
+    if (std::holds_alternative<StopAll>(*command))
+        return QStringLiteral("stop all");
     if (const auto *c = std::get_if<Acquire>(&*command)) {
         return QStringLiteral("acquire %1 %2 %3")
             .arg(QChar::fromLatin1(c->throttle))
@@ -151,6 +153,8 @@ private Q_SLOTS:
         QTest::newRow("power on") << QByteArray("PPA1") << "power on";
         QTest::newRow("power off") << QByteArray("PPA0") << "power off";
         QTest::newRow("power unknown is no request") << QByteArray("PPA2") << "ignored";
+        QTest::newRow("stop of every loco") << QByteArray("PXA") << "stop all";
+        QTest::newRow("stop of every loco with more") << QByteArray("PXA1") << "ignored";
         QTest::newRow("quit") << QByteArray("Q") << "quit";
         QTest::newRow("quit with text") << QByteArray("Qx") << "ignored";
         QTest::newRow("acquire short") << QByteArray("M0+S3<;>S3") << "acquire 0 S3 3";
@@ -418,6 +422,9 @@ private Q_SLOTS:
             << QList<int>{3}
             << QStringList{"> M0+S3<;>S3", "burst 60 over 1000", "burst 60 over 1000", "> NPixel"}
             << (acquire3 + QStringList{"! stop 3", "! closed: too many lines"});
+        QTest::newRow("a stop of every loco keeps the connection")
+            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> PXA", "> NPixel"}
+            << (acquire3 + QStringList{"! stop all", "< *10"});
         QTest::newRow("power request and the answer")
             << QList<int>{} << QStringList{"> PPA1", "power on", "> PPA0", "power off"}
             << QStringList{"! power on", "< PPA1", "! power off", "< PPA0"};

@@ -41,6 +41,10 @@ public:
         } else if (const auto *stop = std::get_if<Stop>(&intent)) {
             states[stop->loco].speed = 0;
             record(QStringLiteral("stop %1").arg(stop->loco));
+        } else if (std::holds_alternative<StopAll>(intent)) {
+            for (PhoneLoco &state : states)
+                state.speed = 0;
+            record(QStringLiteral("stop all"));
         } else if (const auto *power = std::get_if<SetTrackPower>(&intent)) {
             record(QStringLiteral("power %1").arg(power->on ? "on" : "off"));
         } else if (const auto *released = std::get_if<Released>(&intent)) {
