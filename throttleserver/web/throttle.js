@@ -361,12 +361,10 @@
   for (const button of ui.functions) {
     const n = button.dataset.function;
     let down = false;      // pressed by pointer, touch or key, not yet let go
-    let handled = false;   // the click that follows such a press sends nothing
     const press = () => {
       if (down)
         return;
       down = true;
-      handled = true;
       sendAction('F1' + n);
     };
     const release = () => {
@@ -374,8 +372,6 @@
         return;
       down = false;
       sendAction('F0' + n);
-      // The click of this press, if one comes, comes before this runs.
-      setTimeout(() => { handled = false; }, 0);
     };
     if (window.PointerEvent) {
       button.addEventListener('pointerdown', (event) => {
@@ -396,21 +392,27 @@
       button.addEventListener('mouseup', release);
       button.addEventListener('mouseleave', release);
     }
+    // Space and Enter hold the key like a finger; their default (a click,
+    // repeated while held) is suppressed.
+    const isPressKey = (event) => event.key === ' ' || event.key === 'Enter';
     button.addEventListener('keydown', (event) => {
-      if ((event.key === ' ' || event.key === 'Enter') && !event.repeat) {
-        event.preventDefault();
-        press();
-      }
+      if (!isPressKey(event))
+        return;
+      event.preventDefault();
+      press();
     });
     button.addEventListener('keyup', (event) => {
-      if (event.key === ' ' || event.key === 'Enter')
-        release();
+      if (!isPressKey(event))
+        return;
+      event.preventDefault();
+      release();
     });
     button.addEventListener('blur', release);
     button.addEventListener('contextmenu', (event) => event.preventDefault());
-    // A screen reader's activation comes as a click alone: a press and its release.
-    button.addEventListener('click', () => {
-      if (handled || down)
+    // A click from a pointer (detail 1 and up) was sent as press and release
+    // already. One without (a screen reader's activation) is both at once.
+    button.addEventListener('click', (event) => {
+      if (event.detail > 0 || down)
         return;
       sendAction('F1' + n);
       sendAction('F0' + n);
