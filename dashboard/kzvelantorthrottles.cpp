@@ -79,7 +79,9 @@ void kzVelantor::showThrottles()
     PhoneThrottleSettings current;
     current.enabled = m_phones->isRunning();
     current.port = m_phones->isRunning() ? m_phones->port() : throttlePortSetting();
-    ThrottleDialog dialog(current, phoneAddressLines(current.port), this);
+    current.webEnabled = m_phones->isWebRunning();
+    current.webPort = m_phones->isWebRunning() ? m_phones->webPort() : webPortSetting();
+    ThrottleDialog dialog(current, localAddresses(), this);
     auto showDevices = [this, &dialog] {
         QList<PhoneDevice> devices;
         for (const ThrottleServer::Client &client : m_phones->clients())
@@ -93,16 +95,21 @@ void kzVelantor::showThrottles()
     if (runModal(&dialog) != QDialog::Accepted)
         return;
     const PhoneThrottleSettings wanted = dialog.settings();
+    auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
     sysSaveSetting(ThrottlePortKey, QString::number(wanted.port), ThrottleSection);
-    sysSaveSetting(ThrottleEnabledKey, wanted.enabled ? QStringLiteral("1") : QStringLiteral("0"),
-                   ThrottleSection);
-    if (!wanted.enabled) {
+    sysSaveSetting(ThrottleEnabledKey, flag(wanted.enabled), ThrottleSection);
+    sysSaveSetting(WebPortKey, QString::number(wanted.webPort), ThrottleSection);
+    sysSaveSetting(WebEnabledKey, flag(wanted.webEnabled), ThrottleSection);
+    bool started = false;
+    if (!wanted.enabled)
         m_phones->stop();
-        return;
-    }
-    if (m_phones->isRunning() && m_phones->port() == wanted.port)
-        return;
-    if (startPhoneThrottles(wanted.port) && m_state->controller())
+    else if (!m_phones->isRunning() || m_phones->port() != wanted.port)
+        started |= startPhoneThrottles(wanted.port);
+    if (!wanted.webEnabled)
+        m_phones->stopWeb();
+    else if (!m_phones->isWebRunning() || m_phones->webPort() != wanted.webPort)
+        started |= startWebThrottle(wanted.webPort);
+    if (started && m_state->controller())
         readPhoneRoster();
 }
 

@@ -16,6 +16,8 @@ struct PhoneThrottleSettings
 {
     bool enabled = false;
     quint16 port = 12090;
+    bool webEnabled = false;
+    quint16 webPort = 12080;
 };
 
 // A connected phone as the dialog lists it.
@@ -25,16 +27,19 @@ struct PhoneDevice
     QString address;
 };
 
-// The dialog "Handregler": switching the phone-throttle server on and off,
-// its port, the addresses to type into the app and the connected devices. It
-// does no I/O: "Alle trennen" is handed to the window by signal, which then
-// gives the dialog the new list.
+// The dialog "Handregler": switching the phone-throttle server and the web
+// throttle on and off, their ports, the addresses to type into the app, the
+// page's address with its QR code, and the connected devices. It does no I/O:
+// "Alle trennen" is handed to the window by signal, which then gives the
+// dialog the new list.
 class ThrottleDialog final : public QDialog
 {
     Q_OBJECT
 
 public:
-    ThrottleDialog(const PhoneThrottleSettings &settings, const QStringList &addressLines,
+    // hostAddresses: this machine's addresses in the local network, the
+    // first one the QR code's.
+    ThrottleDialog(const PhoneThrottleSettings &settings, const QStringList &hostAddresses,
                    QWidget *parent = nullptr);
 
     void setDevices(const QList<PhoneDevice> &devices);
@@ -44,6 +49,10 @@ public:
     QCheckBox *chkEnabled() const { return m_enabled; }
     QLineEdit *txtPort() const { return m_port; }
     QLabel *lblAddresses() const { return m_addresses; }
+    QCheckBox *chkWebEnabled() const { return m_webEnabled; }
+    QLineEdit *txtWebPort() const { return m_webPort; }
+    QLabel *lblWebAddresses() const { return m_webAddresses; }
+    QLabel *picQrCode() const { return m_qrCode; }
     QListWidget *lstDevices() const { return m_devices; }
     QPushButton *btnDisconnectAll() const { return m_disconnectAll; }
     QPushButton *btnOk() const { return m_ok; }
@@ -54,9 +63,16 @@ signals:
     void disconnectAllRequested();
 
 private:
+    void showAddresses();
+
+    QStringList m_hosts;
     QCheckBox *m_enabled;
     QLineEdit *m_port;
     QLabel *m_addresses;
+    QCheckBox *m_webEnabled;
+    QLineEdit *m_webPort;
+    QLabel *m_webAddresses;
+    QLabel *m_qrCode;
     QListWidget *m_devices;
     QPushButton *m_disconnectAll;
     QPushButton *m_ok;
@@ -67,3 +83,8 @@ private:
 QString phoneDeviceText(const PhoneDevice &device);
 // The rule of the port field.
 QString phonePortRule();
+QString webPortRule();
+// "Adresse: 192.168.1.20  Port: 12090" for every address.
+QStringList appAddressLines(const QStringList &hosts, quint16 port);
+// "http://192.168.1.20:12080/" for every address.
+QStringList webAddressLines(const QStringList &hosts, quint16 port);

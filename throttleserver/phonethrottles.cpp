@@ -142,14 +142,14 @@ QString phoneListenFailedText(quint16 port, const QString &reason)
         .arg(reason);
 }
 
-QStringList phoneAddressLines(quint16 port)
+QStringList localAddresses()
 {
-    QStringList lines;
+    QStringList hosts;
     const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     for (const QHostAddress &address : addresses) {
         if (address.protocol() != QAbstractSocket::IPv4Protocol || address.isLoopback())
             continue;
-        lines << QStringLiteral("Adresse: %1  Port: %2").arg(address.toString()).arg(port);
+        hosts << address.toString();
     }
-    return lines;
+    return hosts;
 }

@@ -78,6 +78,6 @@ QString phoneNoReplyText();
 QString phonePortInUseText(quint16 port);
 // The box text for any other reason the server cannot listen.
 QString phoneListenFailedText(quint16 port, const QString &reason);
-// "Adresse: 192.168.1.20  Port: 12090" for every non-loopback IPv4 address of
-// this machine, in the order the system lists them.
-QStringList phoneAddressLines(quint16 port);
+// Every non-loopback IPv4 address of this machine, in the order the system
+// lists them: where the apps and browsers reach us.
+QStringList localAddresses();

@@ -8,7 +8,6 @@
 #include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
-#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -302,16 +301,4 @@ bool isOwnOrigin(const QString &origin, const QUrl &requestHost, const QString &
     return !localHostName.isEmpty()
         && (host.compare(localHostName, Qt::CaseInsensitive) == 0
             || host.startsWith(localHostName + QLatin1Char('.'), Qt::CaseInsensitive));
-}
-
-QStringList webAddresses(quint16 port)
-{
-    QStringList addresses;
-    const QList<QHostAddress> all = QNetworkInterface::allAddresses();
-    for (const QHostAddress &address : all) {
-        if (address.protocol() != QAbstractSocket::IPv4Protocol || address.isLoopback())
-            continue;
-        addresses << QStringLiteral("http://%1:%2/").arg(address.toString()).arg(port);
-    }
-    return addresses;
 }

@@ -64,7 +64,3 @@ private:
 // machine's name (a foreign name pointing at us, as a rebinding page would
 // use, is refused).
 bool isOwnOrigin(const QString &origin, const QUrl &host, const QString &localHostName);
-
-// "http://192.168.1.20:12080/" for every non-loopback IPv4 address of this
-// machine, in the order the system lists them.
-QStringList webAddresses(quint16 port);

@@ -31,6 +31,7 @@
 #include <QSlider>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QWebSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -168,6 +169,7 @@ private slots:
     void phoneDrivesALocoThePanelShows();
     void phoneServerOnAPortInUse();
     void throttleDialogSwitchesTheServer();
+    void throttleDialogShowsTheWebAddress();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -1427,16 +1429,26 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
         QVERIFY(probe.listen(QHostAddress::Any, 0));
         freePort = probe.serverPort();
     }
+    quint16 freeWebPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::Any, 0));
+        freeWebPort = probe.serverPort();
+    }
     kzVelantor &w = window();
     QString portText;
+    QString webPortText = QStringLiteral("12080");
     bool enable = true;
+    bool enableWeb = false;
     QStringList shownPorts;
     w.setModalRunner([&](QDialog *dialog) {
         auto *throttles = qobject_cast<ThrottleDialog *>(dialog);
         [&] { QVERIFY(throttles); }();
-        shownPorts << throttles->txtPort()->text();
+        shownPorts << throttles->txtPort()->text() + QLatin1Char('/') + throttles->txtWebPort()->text();
         throttles->chkEnabled()->setChecked(enable);
         throttles->txtPort()->setText(portText);
+        throttles->chkWebEnabled()->setChecked(enableWeb);
+        throttles->txtWebPort()->setText(webPortText);
         throttles->btnOk()->click();
         return dialog->result();
     });
@@ -1455,13 +1467,62 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QCOMPARE(sysGetSetting(QStringLiteral("Port"), QString(), section), portText);
     QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
 
+    // The web throttle beside it, on its own port; a browser counts in the
+    // status bar like a phone.
+    enableWeb = true;
+    webPortText = QString::number(freeWebPort) + QStringLiteral(",0");
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(w.phoneThrottles().isRunning());
+    QVERIFY(w.phoneThrottles().isWebRunning());
+    QCOMPARE(w.phoneThrottles().webPort(), freeWebPort);
+    QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("1"));
+    QCOMPARE(sysGetSetting(QStringLiteral("WebPort"), QString(), section),
+             QString::number(freeWebPort));
+    QWebSocket browser(QStringLiteral("http://127.0.0.1:%1").arg(freeWebPort));
+    browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(freeWebPort)));
+    QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
+
     enable = false;
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(!w.phoneThrottles().isRunning());
-    QVERIFY(!w.pnlThrottles()->isVisible());
+    QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
     QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("0"));
-    QCOMPARE(shownPorts, (QStringList{QStringLiteral("12090"), QStringLiteral("12090"),
-                                      QString::number(freePort)}));
+
+    enableWeb = false;
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(!w.phoneThrottles().isWebRunning());
+    QVERIFY(!w.pnlThrottles()->isVisible());
+    QTRY_COMPARE(browser.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("0"));
+    const QString web = QString::number(freeWebPort);
+    QCOMPARE(shownPorts, (QStringList{"12090/12080", "12090/12080", portText + "/12080",
+                                      portText + "/" + web, portText + "/" + web}));
+}
+
+// The page's address for every address of this machine, following the port
+// as it is typed, and its QR code for the first.
+void TestKzVelantor::throttleDialogShowsTheWebAddress()
+{
+    PhoneThrottleSettings settings;
+    ThrottleDialog dialog(settings, {QStringLiteral("192.168.1.20"), QStringLiteral("10.0.0.5")});
+    QCOMPARE(dialog.lblWebAddresses()->text(),
+             QStringLiteral("http://192.168.1.20:12080/\nhttp://10.0.0.5:12080/"));
+    QCOMPARE(dialog.lblAddresses()->text(),
+             QStringLiteral("Adresse: 192.168.1.20  Port: 12090\nAdresse: 10.0.0.5  Port: 12090"));
+    QCOMPARE(dialog.picQrCode()->accessibleDescription(), QStringLiteral("http://192.168.1.20:12080/"));
+    const QImage code = dialog.picQrCode()->pixmap().toImage();
+    // A QR code of version 2 (25 modules) and its quiet zone, 4 pixels a
+    // module; its finder pattern's corner is dark, the quiet zone light.
+    QCOMPARE(code.size(), QSize((25 + 8) * 4, (25 + 8) * 4));
+    QCOMPARE(QColor(code.pixel(4 * 4, 4 * 4)), QColor(Qt::black));
+    QCOMPARE(QColor(code.pixel(4 * 4 - 1, 4 * 4 - 1)), QColor(Qt::white));
+    dialog.txtWebPort()->setText(QStringLiteral("12081"));
+    QCOMPARE(dialog.picQrCode()->accessibleDescription(), QStringLiteral("http://192.168.1.20:12081/"));
+    QVERIFY(dialog.picQrCode()->pixmap().toImage() != code);
+
+    ThrottleDialog offline(settings, {});
+    QCOMPARE(offline.lblWebAddresses()->text(), QStringLiteral("Kein Netzwerk gefunden."));
+    QVERIFY(offline.picQrCode()->pixmap().isNull());
 }
 
 KZ_TEST_MAIN(TestKzVelantor)
