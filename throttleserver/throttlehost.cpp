@@ -62,6 +62,11 @@ WiThrottle::PowerState DriverThrottleHost::trackPower() const
     return powerState(int(m_state.trackPower()));
 }
 
+bool DriverThrottleHost::controllerChecked() const
+{
+    return m_state.controller().has_value();
+}
+
 void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
 {
     using namespace ThrottleIntent;

@@ -1394,7 +1394,7 @@ void TestKzVelantor::phoneDrivesALocoThePanelShows()
 
     // Released: no frame; the loco stays as it was.
     phone.send("M0-*<;>r\nQ\n");
-    QCOMPARE(phone.lines(1), QByteArrayList{"M0-*<;>"});
+    QCOMPARE(phone.lines(1), QByteArrayList{"M0-S3<;>"});
     QTRY_COMPARE(w.phoneThrottles().clientCount(), 0);
     QVERIFY(m_rig->takeRequests().isEmpty());
 }

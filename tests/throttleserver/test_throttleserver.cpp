@@ -126,7 +126,7 @@ private Q_SLOTS:
         // (the query's answer shows that the server has read the line before)
         phone.send("*+\nM0A*<;>qV\n");
         QCOMPARE(phone.lines(1), QByteArrayList{"M0AS3<;>V63"});
-        m_clock.advance(10'001);
+        m_clock.advance(15'001);
         server.checkHeartbeats();
         QCOMPARE(m_host.transcript.last(), QStringLiteral("! stop 3"));
 

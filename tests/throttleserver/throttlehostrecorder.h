@@ -14,10 +14,12 @@ class ThrottleHostRecorder final : public ThrottleHost
 public:
     QMap<int, PhoneLoco> states;
     WiThrottle::PowerState power = WiThrottle::PowerState::On;
+    bool checked = true;
     QStringList transcript;
 
     PhoneLoco locoState(int loco) const override { return states.value(loco); }
     WiThrottle::PowerState trackPower() const override { return power; }
+    bool controllerChecked() const override { return checked; }
 
     void perform(const ThrottleIntentValue &intent) override
     {
@@ -53,7 +55,7 @@ public:
             record(QStringLiteral("quit"));
         } else if (const auto *closed = std::get_if<Closed>(&intent)) {
             static const char *const reasons[] = {"quit", "connection lost", "line too long",
-                                                  "too many lines"};
+                                                  "too many lines", "no introduction"};
             record(QStringLiteral("closed: %1").arg(reasons[int(closed->reason)]));
         }
     }
