@@ -243,6 +243,25 @@ void ThrottleServer::flush(Connection &connection)
         return;
     qCDebug(kzThrottle) << connection.address << "->" << lines;
     connection.channel->send(lines);
+    // A client that reads nothing must not make us hold ever more for it.
+    // Dropped after the walk that called this, which must stay valid.
+    if (!connection.overflowing
+        && connection.channel->unsentBytes() > ThrottleSession::MaxUnsentBytes) {
+        qCWarning(kzThrottle) << "client" << connection.address << "reads nothing; dropped";
+        connection.overflowing = true;
+        QMetaObject::invokeMethod(this, &ThrottleServer::dropOverflowing, Qt::QueuedConnection);
+    }
+}
+
+void ThrottleServer::dropOverflowing()
+{
+    for (;;) {
+        const auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                                     [](const auto &c) { return c->overflowing; });
+        if (it == m_connections.end())
+            return;
+        finish((*it)->channel.get());
+    }
 }
 
 void ThrottleServer::settle(Connection &connection)

@@ -119,6 +119,9 @@ private:
         QString address;
         QString name;
         QString hardwareId;
+        // More than ThrottleSession::MaxUnsentBytes waited to leave: the
+        // client reads nothing and is dropped as lost.
+        bool overflowing = false;
     };
 
     void acceptConnections();
@@ -129,6 +132,7 @@ private:
     // id, close what the session closed.
     void settle(Connection &connection);
     void finish(ThrottleChannel *channel);
+    void dropOverflowing();
     Connection *find(ThrottleChannel *channel);
 
     ThrottleHost &m_host;

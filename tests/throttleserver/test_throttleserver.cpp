@@ -82,6 +82,22 @@ private:
     QByteArrayList m_messages;
 };
 
+// A connection without a socket: records what is sent, and the test says how
+// much has not left yet.
+class FakeChannel final : public ThrottleChannel
+{
+public:
+    QByteArrayList sent;
+    qint64 unsent = 0;
+    bool aborted = false;
+
+    Kind kind() const override { return Kind::App; }
+    QString peerAddress() const override { return QStringLiteral("10.0.0.9"); }
+    void send(const QByteArrayList &lines) override { sent << lines; }
+    qint64 unsentBytes() const override { return unsent; }
+    void abort() override { aborted = true; }
+};
+
 QString pageOrigin(quint16 port)
 {
     return QStringLiteral("http://127.0.0.1:%1").arg(port);
@@ -182,6 +198,29 @@ private Q_SLOTS:
         QCOMPARE(m_host.transcript, QStringList{"! closed: line too long"});
         phones[1]->send("NStill here\n");
         QCOMPARE(phones[1]->lines(1), QByteArrayList{"*10"});
+    }
+
+    // A client that reads nothing is dropped once 256 KiB wait for it, as a
+    // lost connection: its loco stops.
+    void dropsAClientThatReadsNothing()
+    {
+        m_host.transcript.clear();
+        ThrottleServer server(m_host, m_clock);
+        auto owned = std::make_unique<FakeChannel>();
+        FakeChannel *channel = owned.get();
+        QVERIFY(server.adopt(std::move(owned)));
+        channel->onReceived("M0+S3<;>S3\n");
+        QCOMPARE(channel->sent.first(), QByteArray("VN2.0"));
+        channel->unsent = 256 * 1024;
+        server.locoStateChanged(3, {10, true, 0});
+        QCoreApplication::processEvents();
+        QCOMPARE(server.clientCount(), 1);
+        channel->unsent += 1;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("reads nothing"));
+        server.locoStateChanged(3, {20, true, 0});
+        QCOMPARE(server.clientCount(), 1);
+        QTRY_COMPARE(server.clientCount(), 0);
+        QCOMPARE(m_host.transcript, (QStringList{"! stop 3", "! closed: connection lost"}));
     }
 
     void aPortInUseIsRefused()
