@@ -1,12 +1,14 @@
 // The phone throttle's share of a loco command, run by hand (see the README):
 // from a phone's line written to the server's socket on 127.0.0.1 to the
 // frame arriving at the command station, against the panel's own path (a
-// window intent handed to the loco driver) to the same station. Both drive
-// the in-memory station, so only the program's own work is counted (the
-// phone side includes the loopback hop).
+// window intent handed to the loco driver) to the same station; and the same
+// line as a browser sends it, one WebSocket message to the web throttle. All
+// drive the in-memory station, so only the program's own work is counted (the
+// phone and browser sides include the loopback hop).
 //
-// Prints name=value lines and, last, one summary line with the goal: the
-// phone's p50 at most 1 ms above the panel's.
+// Prints name=value lines and, last, two summary lines with the goals: the
+// phone's p50 at most 1 ms above the panel's, the browser's at most 1 ms above
+// the phone's.
 // Usage: bench_throttle [--commands N]
 
 #include "common/messagebox.h"
@@ -18,10 +20,12 @@
 #include "simulator/stationcore.h"
 #include "throttleserver/throttlehost.h"
 #include "throttleserver/throttleserver.h"
+#include "throttleserver/webthrottle.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpSocket>
+#include <QWebSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -133,18 +137,72 @@ int main(int argc, char **argv)
         phoneTimes << arrived - start;
         phone.readAll();
     }
+    phone.abort();
+
+    // The browser's path: the same line as one WebSocket text message to the
+    // web throttle, the same session engine behind it.
+    WebThrottle web(server);
+    if (!web.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "cannot listen for the web throttle\n");
+        return 1;
+    }
+    QWebSocket browser(QStringLiteral("http://127.0.0.1:%1").arg(web.serverPort()));
+    browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(web.serverPort())));
+    QElapsedTimer opening;
+    opening.start();
+    while (browser.state() != QAbstractSocket::ConnectedState) {
+        if (opening.elapsed() > 5000) {
+            std::fprintf(stderr, "cannot open the WebSocket\n");
+            return 1;
+        }
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    browser.sendTextMessage(QStringLiteral("NBench"));
+    browser.sendTextMessage(QStringLiteral("M0+S3<;>S3"));
+    auto browserHoldsLoco = [&] {
+        for (const ThrottleServer::Client &client : server.clients()) {
+            if (client.browser && !client.locos.isEmpty())
+                return true;
+        }
+        return false;
+    };
+    while (!browserHoldsLoco())
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QList<qint64> browserTimes;
+    for (int i = 0; i < commands; ++i) {
+        const QString line = QStringLiteral("M0A*<;>V") + QString::number(50 + i % 2);
+        serverClock.advance(25);
+        arrived = -1;
+        const qint64 start = timer.nsecsElapsed();
+        browser.sendTextMessage(line);
+        browser.flush();
+        while (arrived < 0) {
+            if (browser.state() != QAbstractSocket::ConnectedState) {
+                std::fprintf(stderr, "the web throttle closed the WebSocket after %d lines\n", i);
+                return 1;
+            }
+            app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+        }
+        browserTimes << arrived - start;
+    }
 
     const double panel50 = percentileMs(panel, 0.50);
     const double panel99 = percentileMs(panel, 0.99);
     const double phone50 = percentileMs(phoneTimes, 0.50);
     const double phone99 = percentileMs(phoneTimes, 0.99);
+    const double browser50 = percentileMs(browserTimes, 0.50);
+    const double browser99 = percentileMs(browserTimes, 0.99);
     std::printf("commands=%d\n", commands);
     std::printf("panel_p50_ms=%.3f\npanel_p99_ms=%.3f\n", panel50, panel99);
     std::printf("phone_p50_ms=%.3f\nphone_p99_ms=%.3f\n", phone50, phone99);
+    std::printf("browser_p50_ms=%.3f\nbrowser_p99_ms=%.3f\n", browser50, browser99);
     std::printf("boxes=%d\n", boxes.shown);
     const double extra = phone50 - panel50;
     std::printf("phone: %.3f ms more than the panel at p50 (goal: at most %.1f ms) %s\n", extra,
                 GoalMs, extra <= GoalMs ? "OK" : "MISSED");
+    const double webExtra = browser50 - phone50;
+    std::printf("browser: %.3f ms more than the phone at p50 (goal: at most %.1f ms) %s\n",
+                webExtra, GoalMs, webExtra <= GoalMs ? "OK" : "MISSED");
     setControllerPort(nullptr);
-    return extra <= GoalMs ? 0 : 1;
+    return extra <= GoalMs && webExtra <= GoalMs ? 0 : 1;
 }
