@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QWebSocket>
 
+#include <utility>
+
 static void initPageResources()
 {
     // The page lives in this static library's resources; they are linked in
@@ -99,29 +101,52 @@ private:
 
 } // namespace
 
-// Accepts the HTTP connections and bounds what each may send before its
-// request is complete: the socket reads no more than MaxRequestBytes, and a
-// request that fills them ends the connection.
+// Accepts the HTTP connections and bounds them: at most MaxConnections at a
+// time (WebSockets included), each ended after IdleMs without a byte until it
+// becomes a WebSocket, and none may send more than MaxRequestBytes before its
+// request is complete (the socket reads no more, and the connection ends).
 class WebPageListener final : public QTcpServer
 {
 public:
     using QTcpServer::QTcpServer;
 
+    static constexpr int MaxConnections = 32;
+    static constexpr int IdleMs = 30'000;
+
     // A request was complete: the next one starts from nothing.
     static void requestDone(QTcpSocket *socket) { socket->setProperty(HeldProperty, 0); }
+    // The connection is a WebSocket from now on; the session watches it.
+    static void upgraded(QTcpSocket *socket) { socket->setProperty(UpgradedProperty, true); }
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
         auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor)) {
+        if (!socket->setSocketDescriptor(descriptor) || m_open >= MaxConnections) {
+            // Said once while the flood lasts, not once per connection.
+            if (m_open >= MaxConnections && !std::exchange(m_refusing, true))
+                qCWarning(kzThrottle) << "web: more than" << MaxConnections << "connections; refused";
             delete socket;
             return;
         }
+        ++m_open;
+        connect(socket, &QObject::destroyed, this, [this] {
+            if (--m_open < MaxConnections)
+                m_refusing = false;
+        });
         socket->setReadBufferSize(WebThrottle::MaxRequestBytes);
+        auto *idle = new QTimer(socket);
+        idle->setSingleShot(true);
+        idle->setInterval(IdleMs);
+        connect(idle, &QTimer::timeout, socket, [socket] {
+            if (!socket->property(UpgradedProperty).toBool())
+                socket->disconnectFromHost();
+        });
+        idle->start();
         // Connected before the HTTP server's own reader, so the bytes are
         // counted before it takes them; its reader takes all each time.
-        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, idle] {
+            idle->start();
             const qint64 held = socket->property(HeldProperty).toLongLong() + socket->bytesAvailable();
             socket->setProperty(HeldProperty, held);
             if (held >= WebThrottle::MaxRequestBytes) {
@@ -136,6 +161,9 @@ protected:
 
 private:
     static constexpr const char *HeldProperty = "kzRequestBytes";
+    static constexpr const char *UpgradedProperty = "kzWebSocket";
+    int m_open = 0;
+    bool m_refusing = false;
 };
 
 // Answers the requests: the page's files for GET, nothing else.
@@ -158,8 +186,12 @@ protected:
         // An upgrade that is answered here is not made; one left unanswered
         // is made, and the socket comes to acceptSockets(). One refused goes
         // to missingHandler(), and its connection ends.
-        if (isUpgrade(request))
-            return isPageSocket(request);
+        if (isUpgrade(request)) {
+            if (!isPageSocket(request))
+                return false;
+            WebPageListener::upgraded(socket);
+            return true;
+        }
         const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
         const PageFile *file = nullptr;
         for (const PageFile &candidate : PageFiles) {

@@ -287,6 +287,29 @@ private Q_SLOTS:
             QCOMPARE(answer.type, type);
     }
 
+    // Idle connections cannot use up the program's sockets: beyond 32 at a
+    // time the next is closed, and once one ends the page is served again.
+    void limitsTheConnections()
+    {
+        ThrottleServer server(m_host, m_clock);
+        WebThrottle web(server);
+        QVERIFY(web.listen(QHostAddress::LocalHost, 0));
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 32; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(QHostAddress::LocalHost, web.serverPort());
+            QVERIFY(idle.back()->waitForConnected(5000));
+        }
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("more than 32 connections"));
+        const QByteArray get = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        const HttpAnswer refused = httpRequest(web.serverPort(), get);
+        QCOMPARE(refused.status, 0);
+        QVERIFY(refused.closed);
+        idle.front()->disconnectFromHost();
+        idle.erase(idle.begin());
+        QVERIFY(QTest::qWaitFor([&] { return httpRequest(web.serverPort(), get).status == 200; }));
+    }
+
     // Only the page's own origin may open a throttle.
     void ownOrigin_data()
     {
