@@ -96,6 +96,13 @@ void ThrottleServer::setRoster(const QList<int> &locos)
     }
 }
 
+void ThrottleServer::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = functions;
+    for (const auto &connection : m_connections)
+        connection->session->setMomentaryFunctions(functions);
+}
+
 void ThrottleServer::locoStateChanged(int loco, const PhoneLoco &state)
 {
     // Only lines go out here; no connection ends, so the walk stays valid even
@@ -117,9 +124,18 @@ void ThrottleServer::trackPowerChanged(WiThrottle::PowerState state)
 void ThrottleServer::checkHeartbeats()
 {
     const qint64 now = m_clock.nowMs();
+    QList<QTcpSocket *> closed;
     for (const auto &connection : m_connections) {
         connection->session->advanceTo(now);
         flush(*connection);
+        if (connection->session->isClosed())
+            closed << connection->socket;
+    }
+    // Time alone may close a session (a connection that never said who it
+    // is); ended after the walk, which finish() would disturb.
+    for (QTcpSocket *socket : closed) {
+        qCInfo(kzThrottle) << "closing a client that did not introduce itself";
+        finish(socket);
     }
 }
 
@@ -139,6 +155,7 @@ void ThrottleServer::acceptConnections()
         connection->socket = socket;
         connection->address = address;
         connection->session = std::make_unique<ThrottleSession>(m_host, m_roster, m_clock.nowMs());
+        connection->session->setMomentaryFunctions(m_momentary);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { connectionLost(socket); });
         m_connections.push_back(std::move(connection));
@@ -168,11 +185,20 @@ void ThrottleServer::connectionLost(QTcpSocket *socket)
 void ThrottleServer::flush(Connection &connection)
 {
     const QByteArrayList lines = connection.session->takeLines();
-    if (lines.isEmpty())
+    if (lines.isEmpty() || connection.overflowed)
         return;
     const QByteArray bytes = lines.join('\n') + '\n';
     qCDebug(kzThrottle) << connection.address << "->" << bytes;
-    connection.socket->write(bytes);
+    QTcpSocket *const socket = connection.socket;
+    socket->write(bytes);
+    if (socket->bytesToWrite() <= ThrottleSession::MaxUnsentBytes)
+        return;
+    // The client reads nothing: what it would be sent only grows. Its
+    // connection counts as lost, later, because the caller may be walking the
+    // connections; abort() drops the unsent bytes and ends in disconnected.
+    qCWarning(kzThrottle) << "client" << connection.address << "reads nothing; dropped";
+    connection.overflowed = true;
+    QMetaObject::invokeMethod(socket, [socket] { socket->abort(); }, Qt::QueuedConnection);
 }
 
 void ThrottleServer::settle(Connection &connection)
