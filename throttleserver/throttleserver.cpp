@@ -161,6 +161,13 @@ void ThrottleServer::setRoster(const QList<int> &locos)
     }
 }
 
+void ThrottleServer::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = functions;
+    for (const auto &connection : m_connections)
+        connection->session->setMomentaryFunctions(functions);
+}
+
 void ThrottleServer::locoStateChanged(int loco, const PhoneLoco &state)
 {
     // Only lines go out here; no connection ends, so the walk stays valid even
@@ -182,9 +189,18 @@ void ThrottleServer::trackPowerChanged(WiThrottle::PowerState state)
 void ThrottleServer::checkHeartbeats()
 {
     const qint64 now = m_clock.nowMs();
+    QList<ThrottleChannel *> closed;
     for (const auto &connection : m_connections) {
         connection->session->advanceTo(now);
         flush(*connection);
+        if (connection->session->isClosed())
+            closed << connection->channel.get();
+    }
+    // Time alone may close a session (a connection that never said who it
+    // is); ended after the walk, which finish() would disturb.
+    for (ThrottleChannel *channel : closed) {
+        qCInfo(kzThrottle) << "closing a client that did not introduce itself";
+        finish(channel);
     }
 }
 
@@ -211,6 +227,7 @@ bool ThrottleServer::adopt(std::unique_ptr<ThrottleChannel> channel)
     connection->channel = std::move(channel);
     connection->address = address;
     connection->session = std::make_unique<ThrottleSession>(m_host, m_roster, m_clock.nowMs());
+    connection->session->setMomentaryFunctions(m_momentary);
     m_connections.push_back(std::move(connection));
     if (!m_heartbeatTimer.isActive())
         m_heartbeatTimer.start();
@@ -239,28 +256,32 @@ void ThrottleServer::connectionLost(ThrottleChannel *channel)
 void ThrottleServer::flush(Connection &connection)
 {
     const QByteArrayList lines = connection.session->takeLines();
-    if (lines.isEmpty())
+    if (lines.isEmpty() || connection.overflowed)
         return;
     qCDebug(kzThrottle) << connection.address << "->" << lines;
     connection.channel->send(lines);
-    // A client that reads nothing must not make us hold ever more for it.
-    // Dropped after the walk that called this, which must stay valid.
-    if (!connection.overflowing
-        && connection.channel->unsentBytes() > ThrottleSession::MaxUnsentBytes) {
-        qCWarning(kzThrottle) << "client" << connection.address << "reads nothing; dropped";
-        connection.overflowing = true;
-        QMetaObject::invokeMethod(this, &ThrottleServer::dropOverflowing, Qt::QueuedConnection);
-    }
+    if (connection.channel->unsentBytes() <= ThrottleSession::MaxUnsentBytes)
+        return;
+    // The client reads nothing: what it would be sent only grows. Its
+    // connection counts as lost, later, because the caller may be walking the
+    // connections.
+    qCWarning(kzThrottle) << "client" << connection.address << "reads nothing; dropped";
+    connection.overflowed = true;
+    QMetaObject::invokeMethod(this, &ThrottleServer::dropOverflowing, Qt::QueuedConnection);
 }
 
 void ThrottleServer::dropOverflowing()
 {
     for (;;) {
         const auto it = std::find_if(m_connections.begin(), m_connections.end(),
-                                     [](const auto &c) { return c->overflowing; });
+                                     [](const auto &c) { return c->overflowed; });
         if (it == m_connections.end())
             return;
-        finish((*it)->channel.get());
+        // Aborted, so that what waits unsent is dropped rather than kept
+        // until the client reads it.
+        ThrottleChannel *const channel = (*it)->channel.get();
+        channel->abort();
+        finish(channel);
     }
 }
 

@@ -98,13 +98,15 @@ public:
     // The roster every client gets from now on; connected clients get it at
     // once.
     void setRoster(const QList<int> &locos);
+    // The functions on only while pressed, for every client from now on.
+    void setMomentaryFunctions(const QList<int> &functions);
     // The shared state changed: every client holding the loco hears of it.
     void locoStateChanged(int loco, const PhoneLoco &state);
     void trackPowerChanged(WiThrottle::PowerState state);
 
 public Q_SLOTS:
-    // Lets every session look at its heartbeat with the clock's time; a timer
-    // calls it, tests may too.
+    // Lets every session look at its heartbeat and its introduction with the
+    // clock's time; a timer calls it, tests may too.
     void checkHeartbeats();
 
 Q_SIGNALS:
@@ -120,8 +122,9 @@ private:
         QString name;
         QString hardwareId;
         // More than ThrottleSession::MaxUnsentBytes waited to leave: the
-        // client reads nothing and is dropped as lost.
-        bool overflowing = false;
+        // client reads nothing, nothing more is written, and the connection
+        // ends as lost.
+        bool overflowed = false;
     };
 
     void acceptConnections();
@@ -140,5 +143,6 @@ private:
     QTcpServer *m_server;
     QTimer m_heartbeatTimer;
     QList<int> m_roster;
+    QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     std::vector<std::unique_ptr<Connection>> m_connections;
 };
