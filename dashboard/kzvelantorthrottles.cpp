@@ -18,6 +18,9 @@ namespace {
 const QString ThrottleSection = QStringLiteral("Handregler");
 const QString ThrottleEnabledKey = QStringLiteral("Enabled");
 const QString ThrottlePortKey = QStringLiteral("Port");
+const QString ThrottleMomentaryKey = QStringLiteral("Momentary");
+// An empty setting reads as its default, so "none" is saved as a word.
+const QString NoMomentaryFunctions = QStringLiteral("keine");
 
 // The saved port, or the default when the saved text is no usable port.
 quint16 throttlePortSetting()
@@ -31,10 +34,21 @@ quint16 throttlePortSetting()
     return quint16(port);
 }
 
+// The saved momentary functions; the default (F2) when the saved text is
+// none of ours.
+QList<int> momentarySetting()
+{
+    const QString text = sysGetSetting(ThrottleMomentaryKey, QStringLiteral("2"), ThrottleSection);
+    if (text.trimmed().compare(NoMomentaryFunctions, Qt::CaseInsensitive) == 0)
+        return {};
+    return momentaryFunctions(text).value_or(PhoneThrottleSettings().momentary);
+}
+
 } // namespace
 
 void kzVelantor::startSavedPhoneThrottles()
 {
+    m_phones->setMomentaryFunctions(momentarySetting());
     if (sysGetSetting(ThrottleEnabledKey, QStringLiteral("0"), ThrottleSection)
         == QLatin1String("1")) {
         startPhoneThrottles(throttlePortSetting());
@@ -46,6 +60,7 @@ void kzVelantor::showThrottles()
     PhoneThrottleSettings current;
     current.enabled = m_phones->isRunning();
     current.port = m_phones->isRunning() ? m_phones->port() : throttlePortSetting();
+    current.momentary = momentarySetting();
     ThrottleDialog dialog(current, phoneAddressLines(current.port), this);
     auto showDevices = [this, &dialog] {
         QList<PhoneDevice> devices;
@@ -63,6 +78,11 @@ void kzVelantor::showThrottles()
     sysSaveSetting(ThrottlePortKey, QString::number(wanted.port), ThrottleSection);
     sysSaveSetting(ThrottleEnabledKey, wanted.enabled ? QStringLiteral("1") : QStringLiteral("0"),
                    ThrottleSection);
+    sysSaveSetting(ThrottleMomentaryKey,
+                   wanted.momentary.isEmpty() ? NoMomentaryFunctions
+                                              : momentaryFunctionsText(wanted.momentary),
+                   ThrottleSection);
+    m_phones->setMomentaryFunctions(wanted.momentary);
     if (!wanted.enabled) {
         m_phones->stop();
         return;

@@ -10,7 +10,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 QString phoneDeviceText(const PhoneDevice &device)
 {
@@ -22,6 +25,34 @@ QString phoneDeviceText(const PhoneDevice &device)
 QString phonePortRule()
 {
     return numberRangeRule(QStringLiteral("Der Port"), 1024, 65535);
+}
+
+QString momentaryFunctionsRule()
+{
+    return QStringLiteral("Die Tastfunktion,LIST,NUM,MIN=1,MAX=12");
+}
+
+std::optional<QList<int>> momentaryFunctions(const QString &text)
+{
+    if (checkRule(momentaryFunctionsRule(), text))
+        return std::nullopt;
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QList<int> functions;
+    for (const QString &entry : text.split(separators, Qt::SkipEmptyParts)) {
+        const std::optional<int> function = readWholeNumber(entry);
+        if (function && !functions.contains(*function))
+            functions << *function;
+    }
+    std::sort(functions.begin(), functions.end());
+    return functions;
+}
+
+QString momentaryFunctionsText(const QList<int> &functions)
+{
+    QStringList numbers;
+    for (const int function : functions)
+        numbers << QString::number(function);
+    return numbers.join(QStringLiteral(", "));
 }
 
 ThrottleDialog::ThrottleDialog(const PhoneThrottleSettings &settings,
@@ -41,6 +72,12 @@ ThrottleDialog::ThrottleDialog(const PhoneThrottleSettings &settings,
     m_port->setObjectName(QStringLiteral("txtPort"));
     setRule(m_port, phonePortRule());
     form->addRow(QStringLiteral("Port:"), m_port);
+    m_momentary = new QLineEdit(momentaryFunctionsText(settings.momentary), this);
+    m_momentary->setObjectName(QStringLiteral("txtMomentary"));
+    m_momentary->setAccessibleName(QStringLiteral("Tastfunktionen (nur solange gedrückt)"));
+    m_momentary->setToolTip(QStringLiteral("Funktionsnummern 1–12, z. B. „2, 3“; leer: keine"));
+    setRule(m_momentary, momentaryFunctionsRule());
+    form->addRow(QStringLiteral("Tastfunktionen (nur solange gedrückt):"), m_momentary);
     layout->addLayout(form);
 
     m_addresses = new QLabel(this);
@@ -86,6 +123,7 @@ PhoneThrottleSettings ThrottleDialog::settings() const
     PhoneThrottleSettings result;
     result.enabled = m_enabled->isChecked();
     result.port = quint16(m_port->text().trimmed().toUInt());
+    result.momentary = momentaryFunctions(m_momentary->text()).value_or(QList<int>{});
     return result;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -16,6 +18,8 @@ struct PhoneThrottleSettings
 {
     bool enabled = false;
     quint16 port = 12090;
+    // Functions on only while the key is pressed; F2, the horn, by default.
+    QList<int> momentary{2};
 };
 
 // A connected phone as the dialog lists it.
@@ -43,6 +47,7 @@ public:
 
     QCheckBox *chkEnabled() const { return m_enabled; }
     QLineEdit *txtPort() const { return m_port; }
+    QLineEdit *txtMomentary() const { return m_momentary; }
     QLabel *lblAddresses() const { return m_addresses; }
     QListWidget *lstDevices() const { return m_devices; }
     QPushButton *btnDisconnectAll() const { return m_disconnectAll; }
@@ -56,6 +61,7 @@ signals:
 private:
     QCheckBox *m_enabled;
     QLineEdit *m_port;
+    QLineEdit *m_momentary;
     QLabel *m_addresses;
     QListWidget *m_devices;
     QPushButton *m_disconnectAll;
@@ -67,3 +73,11 @@ private:
 QString phoneDeviceText(const PhoneDevice &device);
 // The rule of the port field.
 QString phonePortRule();
+// The rule of the field "Tastfunktionen": function numbers 1-12, divided by
+// commas or blanks, or none.
+QString momentaryFunctionsRule();
+// The functions of such a text, ascending, each once; nothing when the text
+// breaks the rule (a hand-edited setting).
+std::optional<QList<int>> momentaryFunctions(const QString &text);
+// "2, 3"; empty for none.
+QString momentaryFunctionsText(const QList<int> &functions);

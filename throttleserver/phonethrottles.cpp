@@ -26,6 +26,7 @@ PhoneThrottles::StartResult PhoneThrottles::start(quint16 port)
     m_error.clear();
     auto server = std::make_unique<ThrottleServer>(*m_host, programClock());
     server->setRoster(m_roster);
+    server->setMomentaryFunctions(m_momentary);
     if (!server->listen(QHostAddress::Any, port)) {
         m_error = server->errorString();
         const bool inUse = server->serverError() == QAbstractSocket::AddressInUseError;
@@ -84,6 +85,13 @@ void PhoneThrottles::setRoster(const QList<int> &locos)
     m_roster = locos;
     if (m_server)
         m_server->setRoster(locos);
+}
+
+void PhoneThrottles::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = functions;
+    if (m_server)
+        m_server->setMomentaryFunctions(functions);
 }
 
 QString PhoneThrottles::statusText() const

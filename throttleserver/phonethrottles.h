@@ -44,6 +44,10 @@ public:
     void disconnectAll();
     // The roster for every phone, from the controller's loco list.
     void setRoster(const QList<int> &locos);
+    // The functions on only while pressed, for every phone now and after a
+    // restart of the server.
+    void setMomentaryFunctions(const QList<int> &functions);
+    QList<int> momentaryFunctions() const { return m_momentary; }
     ThrottleServer *server() const { return m_server.get(); }
 
     // "Handregler: n verbunden" while running, empty while off.
@@ -60,6 +64,7 @@ private:
     ServiceAnnouncer *m_announcer;
     std::unique_ptr<ThrottleServer> m_server;
     QList<int> m_roster;
+    QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     QString m_error;
 };
 
