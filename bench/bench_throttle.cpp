@@ -9,7 +9,13 @@
 // Prints name=value lines and, last, two summary lines with the goals: the
 // phone's p50 at most 1 ms above the panel's, the browser's at most 1 ms above
 // the phone's.
-// Usage: bench_throttle [--commands N]
+//
+// With --bounds it measures the bounds per client instead, in real time for a
+// minute: the program's memory while a client holding 32 locos asks for their
+// speeds 45 times a second and reads nothing (until the server drops it), and
+// the time until a connection that never says who it is gets closed.
+// --seconds N makes the minute longer.
+// Usage: bench_throttle [--commands N] [--bounds [--seconds N]]
 
 #include "common/messagebox.h"
 #include "link/clock.h"
@@ -24,7 +30,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 
 #include <algorithm>
@@ -55,6 +63,92 @@ double percentileMs(QList<qint64> nanoseconds, double fraction)
     return double(nanoseconds.at(at)) / 1e6;
 }
 
+// The process's resident memory in KiB, from /proc.
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+int measureBounds(QCoreApplication &app, LocoDriver &driver, int seconds)
+{
+    DriverThrottleHost host(driver);
+    ThrottleServer server(host, programClock());
+    host.setServer(&server);
+    if (!server.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "cannot listen\n");
+        return 1;
+    }
+    QList<int> roster;
+    for (int loco = 1; loco <= 32; ++loco)
+        roster << loco;
+    server.setRoster(roster);
+
+    // A client that reads nothing: a small window, and Qt takes no more.
+    QTcpSocket greedy;
+    greedy.bind();
+    greedy.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    greedy.setReadBufferSize(4096);
+    greedy.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QTcpSocket mute;
+    mute.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    if (!greedy.waitForConnected(5000) || !mute.waitForConnected(5000)) {
+        std::fprintf(stderr, "cannot connect\n");
+        return 1;
+    }
+    QByteArray acquires("NGreedy\n*+\n");
+    for (const int loco : roster)
+        acquires += "M0+S" + QByteArray::number(loco) + "<;>S" + QByteArray::number(loco) + '\n';
+    greedy.write(acquires);
+
+    QElapsedTimer clock;
+    clock.start();
+    const long startKiB = residentKiB();
+    long maxKiB = startKiB;
+    qint64 greedyGoneMs = -1;
+    qint64 muteGoneMs = -1;
+    int queries = 0;
+    QObject::connect(&greedy, &QTcpSocket::disconnected, [&] { greedyGoneMs = clock.elapsed(); });
+    QObject::connect(&mute, &QTcpSocket::disconnected, [&] { muteGoneMs = clock.elapsed(); });
+    // 45 queries a second, a beat now and then, as the flooding app did.
+    QTimer ask;
+    ask.setInterval(1000 / 45);
+    QObject::connect(&ask, &QTimer::timeout, [&] {
+        if (greedy.state() != QAbstractSocket::ConnectedState)
+            return;
+        greedy.write(queries % 45 == 0 ? "*\nM0A*<;>qV\n" : "M0A*<;>qV\n");
+        ++queries;
+    });
+    ask.start();
+    QTimer sample;
+    sample.setInterval(1000);
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        const long now = residentKiB();
+        maxKiB = qMax(maxKiB, now);
+        if (clock.elapsed() / 1000 % 10 == 0) {
+            std::printf("t=%llds rss_kib=%ld greedy=%s\n", (long long)(clock.elapsed() / 1000),
+                        now, greedyGoneMs < 0 ? "connected" : "dropped");
+            std::fflush(stdout);
+        }
+    });
+    sample.start();
+    while (clock.elapsed() < seconds * 1000LL)
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+
+    std::printf("queries=%d\n", queries);
+    std::printf("rss_start_kib=%ld\nrss_max_kib=%ld\nrss_end_kib=%ld\n", startKiB, maxKiB,
+                residentKiB());
+    std::printf("greedy_dropped_after_ms=%lld\n", (long long)greedyGoneMs);
+    std::printf("mute_closed_after_ms=%lld\n", (long long)muteGoneMs);
+    return muteGoneMs >= 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -78,6 +172,15 @@ int main(int argc, char **argv)
     LocoState state;
     state.setController(1);
     LocoDriver driver(state);
+    if (arguments.contains(QStringLiteral("--bounds"))) {
+        const qsizetype secondsAt = arguments.indexOf(QStringLiteral("--seconds"));
+        const int seconds = secondsAt >= 0 && secondsAt + 1 < arguments.size()
+                                ? qMax(31, arguments.at(secondsAt + 1).toInt())
+                                : 60;
+        const int result = measureBounds(app, driver, seconds);
+        setControllerPort(nullptr);
+        return result;
+    }
 
     QElapsedTimer timer;
     timer.start();

@@ -144,6 +144,8 @@ private:
     TrackPower queryTrackPower();
     // Lights the lamps for power and tells the loco state.
     void showTrackPower(TrackPower power);
+    // Lights the lamp for power; both dark when it is unknown.
+    void showLamps(TrackPower power);
 
     // The controller byte from the controller number box; refused with a
     // message (and nothing) when it does not fit.

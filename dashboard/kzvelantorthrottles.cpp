@@ -20,6 +20,9 @@ const QString ThrottleEnabledKey = QStringLiteral("Enabled");
 const QString ThrottlePortKey = QStringLiteral("Port");
 const QString WebEnabledKey = QStringLiteral("WebEnabled");
 const QString WebPortKey = QStringLiteral("WebPort");
+const QString ThrottleMomentaryKey = QStringLiteral("Momentary");
+// An empty setting reads as its default, so "none" is saved as a word.
+const QString NoMomentaryFunctions = QStringLiteral("keine");
 
 // The saved port, or the default when the saved text is no usable port.
 quint16 portSetting(const QString &key, quint16 fallback)
@@ -64,10 +67,21 @@ bool reportStart(PhoneThrottles::StartResult result, quint16 port, const QString
     return false;
 }
 
+// The saved momentary functions; the default (F2) when the saved text is
+// none of ours.
+QList<int> momentarySetting()
+{
+    const QString text = sysGetSetting(ThrottleMomentaryKey, QStringLiteral("2"), ThrottleSection);
+    if (text.trimmed().compare(NoMomentaryFunctions, Qt::CaseInsensitive) == 0)
+        return {};
+    return momentaryFunctions(text).value_or(PhoneThrottleSettings().momentary);
+}
+
 } // namespace
 
 void kzVelantor::startSavedPhoneThrottles()
 {
+    m_phones->setMomentaryFunctions(momentarySetting());
     if (switchedOn(ThrottleEnabledKey))
         startPhoneThrottles(throttlePortSetting());
     if (switchedOn(WebEnabledKey))
@@ -81,6 +95,7 @@ void kzVelantor::showThrottles()
     current.port = m_phones->isRunning() ? m_phones->port() : throttlePortSetting();
     current.webEnabled = m_phones->isWebRunning();
     current.webPort = m_phones->isWebRunning() ? m_phones->webPort() : webPortSetting();
+    current.momentary = momentarySetting();
     ThrottleDialog dialog(current, localAddresses(), this);
     auto showDevices = [this, &dialog] {
         QList<PhoneDevice> devices;
@@ -100,6 +115,11 @@ void kzVelantor::showThrottles()
     sysSaveSetting(ThrottleEnabledKey, flag(wanted.enabled), ThrottleSection);
     sysSaveSetting(WebPortKey, QString::number(wanted.webPort), ThrottleSection);
     sysSaveSetting(WebEnabledKey, flag(wanted.webEnabled), ThrottleSection);
+    sysSaveSetting(ThrottleMomentaryKey,
+                   wanted.momentary.isEmpty() ? NoMomentaryFunctions
+                                              : momentaryFunctionsText(wanted.momentary),
+                   ThrottleSection);
+    m_phones->setMomentaryFunctions(wanted.momentary);
     bool started = false;
     if (!wanted.enabled)
         m_phones->stop();

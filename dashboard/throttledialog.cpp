@@ -12,8 +12,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 
 QString phoneDeviceText(const PhoneDevice &device)
@@ -26,6 +28,34 @@ QString phoneDeviceText(const PhoneDevice &device)
 QString phonePortRule()
 {
     return numberRangeRule(QStringLiteral("Der Port"), 1024, 65535);
+}
+
+QString momentaryFunctionsRule()
+{
+    return QStringLiteral("Die Tastfunktion,LIST,NUM,MIN=1,MAX=12");
+}
+
+std::optional<QList<int>> momentaryFunctions(const QString &text)
+{
+    if (checkRule(momentaryFunctionsRule(), text))
+        return std::nullopt;
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QList<int> functions;
+    for (const QString &entry : text.split(separators, Qt::SkipEmptyParts)) {
+        const std::optional<int> function = readWholeNumber(entry);
+        if (function && !functions.contains(*function))
+            functions << *function;
+    }
+    std::sort(functions.begin(), functions.end());
+    return functions;
+}
+
+QString momentaryFunctionsText(const QList<int> &functions)
+{
+    QStringList numbers;
+    for (const int function : functions)
+        numbers << QString::number(function);
+    return numbers.join(QStringLiteral(", "));
 }
 
 QString webPortRule()
@@ -83,6 +113,12 @@ ThrottleDialog::ThrottleDialog(const PhoneThrottleSettings &settings,
     m_port->setObjectName(QStringLiteral("txtPort"));
     setRule(m_port, phonePortRule());
     form->addRow(QStringLiteral("Port:"), m_port);
+    m_momentary = new QLineEdit(momentaryFunctionsText(settings.momentary), this);
+    m_momentary->setObjectName(QStringLiteral("txtMomentary"));
+    m_momentary->setAccessibleName(QStringLiteral("Tastfunktionen (nur solange gedrückt)"));
+    m_momentary->setToolTip(QStringLiteral("Funktionsnummern 1–12, z. B. „2, 3“; leer: keine"));
+    setRule(m_momentary, momentaryFunctionsRule());
+    form->addRow(QStringLiteral("Tastfunktionen (nur solange gedrückt):"), m_momentary);
     layout->addLayout(form);
 
     m_addresses = new QLabel(this);
@@ -174,6 +210,7 @@ PhoneThrottleSettings ThrottleDialog::settings() const
     result.port = portOf(m_port).value_or(0);
     result.webEnabled = m_webEnabled->isChecked();
     result.webPort = portOf(m_webPort).value_or(0);
+    result.momentary = momentaryFunctions(m_momentary->text()).value_or(QList<int>{});
     return result;
 }
 

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -18,6 +20,8 @@ struct PhoneThrottleSettings
     quint16 port = 12090;
     bool webEnabled = false;
     quint16 webPort = 12080;
+    // Functions on only while the key is pressed; F2, the horn, by default.
+    QList<int> momentary{2};
 };
 
 // A connected phone as the dialog lists it.
@@ -48,6 +52,7 @@ public:
 
     QCheckBox *chkEnabled() const { return m_enabled; }
     QLineEdit *txtPort() const { return m_port; }
+    QLineEdit *txtMomentary() const { return m_momentary; }
     QLabel *lblAddresses() const { return m_addresses; }
     QCheckBox *chkWebEnabled() const { return m_webEnabled; }
     QLineEdit *txtWebPort() const { return m_webPort; }
@@ -68,6 +73,7 @@ private:
     QStringList m_hosts;
     QCheckBox *m_enabled;
     QLineEdit *m_port;
+    QLineEdit *m_momentary;
     QLabel *m_addresses;
     QCheckBox *m_webEnabled;
     QLineEdit *m_webPort;
@@ -88,3 +94,11 @@ QString webPortRule();
 QStringList appAddressLines(const QStringList &hosts, quint16 port);
 // "http://192.168.1.20:12080/" for every address.
 QStringList webAddressLines(const QStringList &hosts, quint16 port);
+// The rule of the field "Tastfunktionen": function numbers 1-12, divided by
+// commas or blanks, or none.
+QString momentaryFunctionsRule();
+// The functions of such a text, ascending, each once; nothing when the text
+// breaks the rule (a hand-edited setting).
+std::optional<QList<int>> momentaryFunctions(const QString &text);
+// "2, 3"; empty for none.
+QString momentaryFunctionsText(const QList<int> &functions);

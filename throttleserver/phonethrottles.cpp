@@ -115,6 +115,12 @@ void PhoneThrottles::setRoster(const QList<int> &locos)
     m_server->setRoster(locos);
 }
 
+void PhoneThrottles::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = functions;
+    m_server->setMomentaryFunctions(functions);
+}
+
 QString PhoneThrottles::statusText() const
 {
     if (!isRunning() && !isWebRunning())

@@ -52,6 +52,9 @@ public:
     void disconnectAll();
     // The roster for every phone, from the controller's loco list.
     void setRoster(const QList<int> &locos);
+    // The functions on only while pressed, for every client, app or browser.
+    void setMomentaryFunctions(const QList<int> &functions);
+    QList<int> momentaryFunctions() const { return m_momentary; }
     ThrottleServer *server() const { return m_server; }
 
     // "Handregler: n verbunden" (apps and browsers) while either runs, empty
@@ -69,6 +72,7 @@ private:
     ServiceAnnouncer *m_announcer;
     ThrottleServer *m_server;
     WebThrottle *m_web;
+    QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     QString m_error;
 };
 

@@ -195,6 +195,7 @@ void TestKzVelantor::init()
     sysSaveSetting(PortSettingKey, QString(), SettingsSection);
     sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("0"), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("Port"), QString(), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Momentary"), QString(), QStringLiteral("Handregler"));
 }
 
 void TestKzVelantor::cleanup()
@@ -1374,13 +1375,28 @@ void TestKzVelantor::phoneDrivesALocoThePanelShows()
     QCOMPARE(phone.lines(2), (QByteArrayList{"M0AS3<;>V0", "M0AS3<;>R0"}));
     m_rig->takeRequests();
 
-    // Track power through the switch that asks first; every phone hears.
+    // The horn: on while pressed, off on release; the phone hears both.
+    phone.send("M0AS3<;>F12\n");
+    QCOMPARE(phone.lines(3), (QByteArrayList{"M0AS3<;>F12", "M0AS3<;>V0", "M0AS3<;>R0"}));
+    phone.send("M0AS3<;>F02\n");
+    QCOMPARE(phone.lines(3), (QByteArrayList{"M0AS3<;>F02", "M0AS3<;>V0", "M0AS3<;>R0"}));
+    QCOMPARE(m_rig->takeRequests(), (Requests{frame(1, 27, 2, 3, 0), frame(1, 28, 2, 3, 0)}));
+
+    // Track power through the switch that asks first; every phone hears,
+    // and the window's lamps follow without a request of their own.
     phone.send("PPA0\n");
     QCOMPARE(phone.lines(1), QByteArrayList{"PPA0"});
     QCOMPARE(m_rig->takeRequests(),
              (Requests{statusQuery(), frame(1, Command::SetParameter, 0, Parameter::TrackOutput,
                                             TrackMode::Off),
                        statusQuery()}));
+    QCOMPARE(w.shpCircuitOn()->colour(), QColor(Qt::black));
+    QCOMPARE(w.shpCircuitOff()->colour(), StatusColour::Failure);
+    phone.send("PPA1\n");
+    QCOMPARE(phone.lines(1), QByteArrayList{"PPA1"});
+    QCOMPARE(m_rig->takeRequests().size(), 3);
+    QCOMPARE(w.shpCircuitOn()->colour(), StatusColour::Success);
+    QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
 
     // Unanswered: no box, the phone gets the state back, the status bar says so.
     m_rig->station.addFault(Fault::noReply(Fault::Always));
@@ -1438,17 +1454,21 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     kzVelantor &w = window();
     QString portText;
     QString webPortText = QStringLiteral("12080");
+    QString momentaryText = QStringLiteral("2");
     bool enable = true;
     bool enableWeb = false;
-    QStringList shownPorts;
+    QStringList shown;
     w.setModalRunner([&](QDialog *dialog) {
         auto *throttles = qobject_cast<ThrottleDialog *>(dialog);
         [&] { QVERIFY(throttles); }();
-        shownPorts << throttles->txtPort()->text() + QLatin1Char('/') + throttles->txtWebPort()->text();
+        shown << throttles->txtPort()->text() + QStringLiteral(" / ")
+                     + throttles->txtWebPort()->text() + QStringLiteral(" / ")
+                     + throttles->txtMomentary()->text();
         throttles->chkEnabled()->setChecked(enable);
         throttles->txtPort()->setText(portText);
         throttles->chkWebEnabled()->setChecked(enableWeb);
         throttles->txtWebPort()->setText(webPortText);
+        throttles->txtMomentary()->setText(momentaryText);
         throttles->btnOk()->click();
         return dialog->result();
     });
@@ -1459,12 +1479,22 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QCOMPARE(m_rig->boxes.texts(), QStringList{*checkRule(phonePortRule(), portText)});
     QVERIFY(!w.phoneThrottles().isRunning());
 
+    // Function numbers 1-12 only.
     portText = QString::number(freePort);
+    momentaryText = QStringLiteral("2, 13");
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QCOMPARE(m_rig->boxes.texts().last(),
+             QStringLiteral("Die Tastfunktion ist nicht im gültigen Bereich (1 bis 12) ."));
+    QVERIFY(!w.phoneThrottles().isRunning());
+
+    momentaryText = QStringLiteral("3 2;3");
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(w.phoneThrottles().isRunning());
     QCOMPARE(w.phoneThrottles().port(), freePort);
     QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("1"));
     QCOMPARE(sysGetSetting(QStringLiteral("Port"), QString(), section), portText);
+    QCOMPARE(sysGetSetting(QStringLiteral("Momentary"), QString(), section), QStringLiteral("2, 3"));
+    QCOMPARE(w.phoneThrottles().momentaryFunctions(), (QList<int>{2, 3}));
     QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
 
     // The web throttle beside it, on its own port; a browser counts in the
@@ -1482,11 +1512,16 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(freeWebPort)));
     QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
 
+    // None at all is kept as such; the browser stays while the apps' server
+    // is off.
     enable = false;
+    momentaryText = QString();
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(!w.phoneThrottles().isRunning());
     QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
     QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("0"));
+    QCOMPARE(sysGetSetting(QStringLiteral("Momentary"), QString(), section), QStringLiteral("keine"));
+    QVERIFY(w.phoneThrottles().momentaryFunctions().isEmpty());
 
     enableWeb = false;
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
@@ -1494,9 +1529,11 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QVERIFY(!w.pnlThrottles()->isVisible());
     QTRY_COMPARE(browser.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("0"));
+    const QString port = QString::number(freePort);
     const QString web = QString::number(freeWebPort);
-    QCOMPARE(shownPorts, (QStringList{"12090/12080", "12090/12080", portText + "/12080",
-                                      portText + "/" + web, portText + "/" + web}));
+    QCOMPARE(shown, (QStringList{"12090 / 12080 / 2", "12090 / 12080 / 2", "12090 / 12080 / 2",
+                                 port + " / 12080 / 2, 3", port + " / " + web + " / 2, 3",
+                                 port + " / " + web + " / "}));
 }
 
 // The page's address for every address of this machine, following the port
