@@ -73,7 +73,11 @@
 
   function acquire(loco) {
     const key = keyOf(loco);
-    if (state.held && state.held !== key)
+    if (state.held === key)
+      return;
+    // One loco per page: whatever was held or is still being taken goes first,
+    // so that no line ever drives two locos.
+    if (state.held || state.wanted)
       send('M' + Throttle + '-*' + Sep + 'r');
     state.wanted = { loco: loco, key: key };
     send('M' + Throttle + '+' + key + Sep + key);
