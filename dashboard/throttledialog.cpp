@@ -1,5 +1,7 @@
 #include "dashboard/throttledialog.h"
 
+#include "common/messagebox.h"
+#include "common/program.h"
 #include "common/rules.h"
 #include "common/validation.h"
 #include "dashboard/qrcode.h"
@@ -219,5 +221,18 @@ void ThrottleDialog::accept()
     // A broken port is reported and gets the focus; the dialog stays.
     if (!sysDataOK(this))
         return;
+    // One port cannot serve both; the second server would fail to start with
+    // a box blaming "another program".
+    if (portOf(m_port) == portOf(m_webPort)) {
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       samePortsText());
+        sysSetFocus(m_webPort);
+        return;
+    }
     QDialog::accept();
+}
+
+QString samePortsText()
+{
+    return QStringLiteral("Der Web-Port muss sich vom Port der Handregler-Apps unterscheiden.");
 }

@@ -90,6 +90,8 @@ QString phoneDeviceText(const PhoneDevice &device);
 // The rule of the port field.
 QString phonePortRule();
 QString webPortRule();
+// The box when the web throttle's port is the apps' port.
+QString samePortsText();
 // "Adresse: 192.168.1.20  Port: 12090" for every address.
 QStringList appAddressLines(const QStringList &hosts, quint16 port);
 // "http://192.168.1.20:12080/" for every address.

@@ -1557,6 +1557,12 @@ void TestKzVelantor::throttleDialogShowsTheWebAddress()
     QCOMPARE(dialog.picQrCode()->accessibleDescription(), QStringLiteral("http://192.168.1.20:12081/"));
     QVERIFY(dialog.picQrCode()->pixmap().toImage() != code);
 
+    // One port for both is refused; the dialog stays.
+    dialog.txtWebPort()->setText(QStringLiteral("12090"));
+    dialog.btnOk()->click();
+    QCOMPARE(m_rig->boxes.texts(), QStringList{samePortsText()});
+    QVERIFY(dialog.result() != QDialog::Accepted);
+
     ThrottleDialog offline(settings, {});
     QCOMPARE(offline.lblWebAddresses()->text(), QStringLiteral("Kein Netzwerk gefunden."));
     QVERIFY(offline.picQrCode()->pixmap().isNull());
