@@ -74,7 +74,10 @@ public:
         }
         QObject::connect(m_socket, &QWebSocket::disconnected, m_socket, &QObject::deleteLater);
         QTimer::singleShot(CloseWaitMs, m_socket, &QObject::deleteLater);
-        m_socket->close();
+        // Later: this may run inside the socket's own message signal, and the
+        // socket goes on reading its frame after the signal returns.
+        QMetaObject::invokeMethod(m_socket, [socket = m_socket] { socket->close(); },
+                                  Qt::QueuedConnection);
     }
 
     Kind kind() const override { return Kind::Browser; }
