@@ -1484,6 +1484,13 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QCOMPARE(w.phoneThrottles().momentaryFunctions(), (QList<int>{2, 3}));
     QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
 
+    // Before the check a phone is told why nothing moves.
+    PhoneClient phone(freePort);
+    QCOMPARE(phone.lines(4).size(), 4);
+    phone.send("NPixel\nM0+S3<;>S3\nM0A*<;>V50\n");
+    QCOMPARE(phone.last(1 + 33 + 1),
+             QByteArray("HMController nicht geprüft – bitte am PC „Prüfen“ drücken"));
+
     // None at all is kept as such.
     enable = false;
     momentaryText = QString();
