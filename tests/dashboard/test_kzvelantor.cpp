@@ -1497,8 +1497,15 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QCOMPARE(w.phoneThrottles().momentaryFunctions(), (QList<int>{2, 3}));
     QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
 
+    // Before the check a phone is told why nothing moves.
+    PhoneClient phone(freePort);
+    QCOMPARE(phone.lines(4).size(), 4);
+    phone.send("NPixel\nM0+S3<;>S3\nM0A*<;>V50\n");
+    QCOMPARE(phone.last(1 + 33 + 1),
+             QByteArray("HMController nicht geprüft – bitte am PC „Prüfen“ drücken"));
+
     // The web throttle beside it, on its own port; a browser counts in the
-    // status bar like a phone.
+    // status bar with the phones.
     enableWeb = true;
     webPortText = QString::number(freeWebPort) + QStringLiteral(",0");
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
@@ -1510,10 +1517,10 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
              QString::number(freeWebPort));
     QWebSocket browser(QStringLiteral("http://127.0.0.1:%1").arg(freeWebPort));
     browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(freeWebPort)));
-    QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
+    QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 2 verbunden"));
 
     // None at all is kept as such; the browser stays while the apps' server
-    // is off.
+    // is off, the phone goes.
     enable = false;
     momentaryText = QString();
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
