@@ -1,13 +1,21 @@
 // The phone throttle's share of a loco command, run by hand (see the README):
 // from a phone's line written to the server's socket on 127.0.0.1 to the
 // frame arriving at the command station, against the panel's own path (a
-// window intent handed to the loco driver) to the same station. Both drive
-// the in-memory station, so only the program's own work is counted (the
-// phone side includes the loopback hop).
+// window intent handed to the loco driver) to the same station; and the same
+// line as a browser sends it, one WebSocket message to the web throttle. All
+// drive the in-memory station, so only the program's own work is counted (the
+// phone and browser sides include the loopback hop).
 //
-// Prints name=value lines and, last, one summary line with the goal: the
-// phone's p50 at most 1 ms above the panel's.
-// Usage: bench_throttle [--commands N]
+// Prints name=value lines and, last, two summary lines with the goals: the
+// phone's p50 at most 1 ms above the panel's, the browser's at most 1 ms above
+// the phone's.
+//
+// With --bounds it measures the bounds per client instead, in real time for a
+// minute: the program's memory while a client holding 32 locos asks for their
+// speeds 45 times a second and reads nothing (until the server drops it), and
+// the time until a connection that never says who it is gets closed.
+// --seconds N makes the minute longer.
+// Usage: bench_throttle [--commands N] [--bounds [--seconds N]]
 
 #include "common/messagebox.h"
 #include "link/clock.h"
@@ -18,10 +26,14 @@
 #include "simulator/stationcore.h"
 #include "throttleserver/throttlehost.h"
 #include "throttleserver/throttleserver.h"
+#include "throttleserver/webthrottle.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpSocket>
+#include <QTimer>
+#include <QWebSocket>
 
 #include <algorithm>
 #include <cstdio>
@@ -51,6 +63,92 @@ double percentileMs(QList<qint64> nanoseconds, double fraction)
     return double(nanoseconds.at(at)) / 1e6;
 }
 
+// The process's resident memory in KiB, from /proc.
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLong();
+    }
+    return -1;
+}
+
+int measureBounds(QCoreApplication &app, LocoDriver &driver, int seconds)
+{
+    DriverThrottleHost host(driver);
+    ThrottleServer server(host, programClock());
+    host.setServer(&server);
+    if (!server.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "cannot listen\n");
+        return 1;
+    }
+    QList<int> roster;
+    for (int loco = 1; loco <= 32; ++loco)
+        roster << loco;
+    server.setRoster(roster);
+
+    // A client that reads nothing: a small window, and Qt takes no more.
+    QTcpSocket greedy;
+    greedy.bind();
+    greedy.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    greedy.setReadBufferSize(4096);
+    greedy.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    QTcpSocket mute;
+    mute.connectToHost(QHostAddress::LocalHost, server.serverPort());
+    if (!greedy.waitForConnected(5000) || !mute.waitForConnected(5000)) {
+        std::fprintf(stderr, "cannot connect\n");
+        return 1;
+    }
+    QByteArray acquires("NGreedy\n*+\n");
+    for (const int loco : roster)
+        acquires += "M0+S" + QByteArray::number(loco) + "<;>S" + QByteArray::number(loco) + '\n';
+    greedy.write(acquires);
+
+    QElapsedTimer clock;
+    clock.start();
+    const long startKiB = residentKiB();
+    long maxKiB = startKiB;
+    qint64 greedyGoneMs = -1;
+    qint64 muteGoneMs = -1;
+    int queries = 0;
+    QObject::connect(&greedy, &QTcpSocket::disconnected, [&] { greedyGoneMs = clock.elapsed(); });
+    QObject::connect(&mute, &QTcpSocket::disconnected, [&] { muteGoneMs = clock.elapsed(); });
+    // 45 queries a second, a beat now and then, as the flooding app did.
+    QTimer ask;
+    ask.setInterval(1000 / 45);
+    QObject::connect(&ask, &QTimer::timeout, [&] {
+        if (greedy.state() != QAbstractSocket::ConnectedState)
+            return;
+        greedy.write(queries % 45 == 0 ? "*\nM0A*<;>qV\n" : "M0A*<;>qV\n");
+        ++queries;
+    });
+    ask.start();
+    QTimer sample;
+    sample.setInterval(1000);
+    QObject::connect(&sample, &QTimer::timeout, [&] {
+        const long now = residentKiB();
+        maxKiB = qMax(maxKiB, now);
+        if (clock.elapsed() / 1000 % 10 == 0) {
+            std::printf("t=%llds rss_kib=%ld greedy=%s\n", (long long)(clock.elapsed() / 1000),
+                        now, greedyGoneMs < 0 ? "connected" : "dropped");
+            std::fflush(stdout);
+        }
+    });
+    sample.start();
+    while (clock.elapsed() < seconds * 1000LL)
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+
+    std::printf("queries=%d\n", queries);
+    std::printf("rss_start_kib=%ld\nrss_max_kib=%ld\nrss_end_kib=%ld\n", startKiB, maxKiB,
+                residentKiB());
+    std::printf("greedy_dropped_after_ms=%lld\n", (long long)greedyGoneMs);
+    std::printf("mute_closed_after_ms=%lld\n", (long long)muteGoneMs);
+    return muteGoneMs >= 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -74,6 +172,15 @@ int main(int argc, char **argv)
     LocoState state;
     state.setController(1);
     LocoDriver driver(state);
+    if (arguments.contains(QStringLiteral("--bounds"))) {
+        const qsizetype secondsAt = arguments.indexOf(QStringLiteral("--seconds"));
+        const int seconds = secondsAt >= 0 && secondsAt + 1 < arguments.size()
+                                ? qMax(31, arguments.at(secondsAt + 1).toInt())
+                                : 60;
+        const int result = measureBounds(app, driver, seconds);
+        setControllerPort(nullptr);
+        return result;
+    }
 
     QElapsedTimer timer;
     timer.start();
@@ -133,18 +240,72 @@ int main(int argc, char **argv)
         phoneTimes << arrived - start;
         phone.readAll();
     }
+    phone.abort();
+
+    // The browser's path: the same line as one WebSocket text message to the
+    // web throttle, the same session engine behind it.
+    WebThrottle web(server);
+    if (!web.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "cannot listen for the web throttle\n");
+        return 1;
+    }
+    QWebSocket browser(QStringLiteral("http://127.0.0.1:%1").arg(web.serverPort()));
+    browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(web.serverPort())));
+    QElapsedTimer opening;
+    opening.start();
+    while (browser.state() != QAbstractSocket::ConnectedState) {
+        if (opening.elapsed() > 5000) {
+            std::fprintf(stderr, "cannot open the WebSocket\n");
+            return 1;
+        }
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    browser.sendTextMessage(QStringLiteral("NBench"));
+    browser.sendTextMessage(QStringLiteral("M0+S3<;>S3"));
+    auto browserHoldsLoco = [&] {
+        for (const ThrottleServer::Client &client : server.clients()) {
+            if (client.browser && !client.locos.isEmpty())
+                return true;
+        }
+        return false;
+    };
+    while (!browserHoldsLoco())
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+    QList<qint64> browserTimes;
+    for (int i = 0; i < commands; ++i) {
+        const QString line = QStringLiteral("M0A*<;>V") + QString::number(50 + i % 2);
+        serverClock.advance(25);
+        arrived = -1;
+        const qint64 start = timer.nsecsElapsed();
+        browser.sendTextMessage(line);
+        browser.flush();
+        while (arrived < 0) {
+            if (browser.state() != QAbstractSocket::ConnectedState) {
+                std::fprintf(stderr, "the web throttle closed the WebSocket after %d lines\n", i);
+                return 1;
+            }
+            app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+        }
+        browserTimes << arrived - start;
+    }
 
     const double panel50 = percentileMs(panel, 0.50);
     const double panel99 = percentileMs(panel, 0.99);
     const double phone50 = percentileMs(phoneTimes, 0.50);
     const double phone99 = percentileMs(phoneTimes, 0.99);
+    const double browser50 = percentileMs(browserTimes, 0.50);
+    const double browser99 = percentileMs(browserTimes, 0.99);
     std::printf("commands=%d\n", commands);
     std::printf("panel_p50_ms=%.3f\npanel_p99_ms=%.3f\n", panel50, panel99);
     std::printf("phone_p50_ms=%.3f\nphone_p99_ms=%.3f\n", phone50, phone99);
+    std::printf("browser_p50_ms=%.3f\nbrowser_p99_ms=%.3f\n", browser50, browser99);
     std::printf("boxes=%d\n", boxes.shown);
     const double extra = phone50 - panel50;
     std::printf("phone: %.3f ms more than the panel at p50 (goal: at most %.1f ms) %s\n", extra,
                 GoalMs, extra <= GoalMs ? "OK" : "MISSED");
+    const double webExtra = browser50 - phone50;
+    std::printf("browser: %.3f ms more than the phone at p50 (goal: at most %.1f ms) %s\n",
+                webExtra, GoalMs, webExtra <= GoalMs ? "OK" : "MISSED");
     setControllerPort(nullptr);
-    return extra <= GoalMs ? 0 : 1;
+    return extra <= GoalMs && webExtra <= GoalMs ? 0 : 1;
 }

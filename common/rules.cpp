@@ -1,6 +1,7 @@
 #include "common/rules.h"
 
 #include <QCollator>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <limits>
@@ -264,6 +265,28 @@ std::optional<QString> checkRule(const QString &rule, const QString &fieldText,
     const QString comma = QStringLiteral(",");
     const QString name = sysListEntry(1, rule, comma);
     const bool mandatory = hasFlag(rule, "Mandatory");
+
+    // A list field holds entries divided by commas, semicolons or blanks;
+    // each must pass the rest of the rule. An empty list needs Mandatory to
+    // fail.
+    if (hasFlag(rule, "List")) {
+        QStringList items;
+        for (int number = 1; number <= sysListNumEntries(rule, comma); ++number) {
+            const QString item = sysListEntry(number, rule, comma);
+            if (item.compare(QLatin1String("List"), Qt::CaseInsensitive) != 0)
+                items << item;
+        }
+        const QString entryRule = items.join(comma);
+        static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+        const QStringList entries = fieldText.split(separators, Qt::SkipEmptyParts);
+        if (entries.isEmpty())
+            return mandatory ? checkRule(entryRule, QString(), locale, now) : std::nullopt;
+        for (const QString &entry : entries) {
+            if (auto message = checkRule(entryRule, entry, locale, now))
+                return message;
+        }
+        return std::nullopt;
+    }
     const bool numeric = hasFlag(rule, "Num");
     const bool birthday = hasFlag(rule, "Birthday");
     const bool date = hasFlag(rule, "Date") || birthday;

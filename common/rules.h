@@ -19,7 +19,8 @@ int sysListLookUp(const QString &hSearchElement, const QString &hElementList,
 // A rule text says what an input field must hold, for example
 // "Die Decoder-ID,NUM,MIN=1,MAX=511": item 1 is the field's display name,
 // the keywords Mandatory, Num, Date and Birthday are flags, and Min=, Max=
-// and Valid= give bounds and allowed texts.
+// and Valid= give bounds and allowed texts. With the flag List the field
+// holds entries divided by commas, semicolons or blanks, each checked alone.
 //
 // Checks fieldText against rule and returns the message for the first check
 // that fails, or nothing when the field passes. Numbers and dates are read

@@ -66,6 +66,9 @@ kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     m_driver = new LocoDriver(*m_state, this);
     setLocoDriver(m_driver);
     connect(m_state, &LocoState::locoChanged, this, &kzVelantor::followLocoState);
+    // Whoever switched track power (a phone too), the lamps show what the
+    // program last heard; nothing is sent for it.
+    connect(m_state, &LocoState::trackPowerChanged, this, &kzVelantor::showLamps);
     m_phones = new PhoneThrottles(*m_driver, this);
 
     setWindowTitle(Program::Title);
@@ -503,10 +506,15 @@ TrackPower kzVelantor::queryTrackPower()
 
 void kzVelantor::showTrackPower(TrackPower power)
 {
+    showLamps(power);
+    m_state->setTrackPower(power);
+}
+
+void kzVelantor::showLamps(TrackPower power)
+{
     // No answer, no knowledge: both lamps stay dark.
     m_circuitOn->setColour(power == TrackPower::On ? StatusColour::Success : QColor(Qt::black));
     m_circuitOff->setColour(power == TrackPower::Off ? StatusColour::Failure : QColor(Qt::black));
-    m_state->setTrackPower(power);
 }
 
 bool kzVelantor::GetLoadCircuitState()

@@ -137,12 +137,15 @@ private:
     // box, and the server stays off.
     void startSavedPhoneThrottles();
     bool startPhoneThrottles(quint16 port);
+    bool startWebThrottle(quint16 port);
     // The phones' roster from the controller's loco list.
     void readPhoneRoster();
     void refreshThrottleStatus();
     TrackPower queryTrackPower();
     // Lights the lamps for power and tells the loco state.
     void showTrackPower(TrackPower power);
+    // Lights the lamp for power; both dark when it is unknown.
+    void showLamps(TrackPower power);
 
     // The controller byte from the controller number box; refused with a
     // message (and nothing) when it does not fit.

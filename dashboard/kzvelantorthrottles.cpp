@@ -18,27 +18,74 @@ namespace {
 const QString ThrottleSection = QStringLiteral("Handregler");
 const QString ThrottleEnabledKey = QStringLiteral("Enabled");
 const QString ThrottlePortKey = QStringLiteral("Port");
+const QString WebEnabledKey = QStringLiteral("WebEnabled");
+const QString WebPortKey = QStringLiteral("WebPort");
+const QString ThrottleMomentaryKey = QStringLiteral("Momentary");
+// An empty setting reads as its default, so "none" is saved as a word.
+const QString NoMomentaryFunctions = QStringLiteral("keine");
 
 // The saved port, or the default when the saved text is no usable port.
-quint16 throttlePortSetting()
+quint16 portSetting(const QString &key, quint16 fallback)
 {
     bool ok = false;
-    const int port = sysGetSetting(ThrottlePortKey, QString::number(PhoneThrottles::DefaultPort),
-                                   ThrottleSection)
-                         .toInt(&ok);
+    const int port = sysGetSetting(key, QString::number(fallback), ThrottleSection).toInt(&ok);
     if (!ok || port < PhoneThrottles::MinPort || port > PhoneThrottles::MaxPort)
-        return PhoneThrottles::DefaultPort;
+        return fallback;
     return quint16(port);
+}
+
+quint16 throttlePortSetting()
+{
+    return portSetting(ThrottlePortKey, PhoneThrottles::DefaultPort);
+}
+
+quint16 webPortSetting()
+{
+    return portSetting(WebPortKey, PhoneThrottles::DefaultWebPort);
+}
+
+bool switchedOn(const QString &key)
+{
+    return sysGetSetting(key, QStringLiteral("0"), ThrottleSection) == QLatin1String("1");
+}
+
+// The box for a server that did not start; true when it did.
+bool reportStart(PhoneThrottles::StartResult result, quint16 port, const QString &error)
+{
+    switch (result) {
+    case PhoneThrottles::StartResult::Started:
+        return true;
+    case PhoneThrottles::StartResult::PortInUse:
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       phonePortInUseText(port));
+        return false;
+    case PhoneThrottles::StartResult::Failed:
+        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
+                       phoneListenFailedText(port, error));
+        return false;
+    }
+    return false;
+}
+
+// The saved momentary functions; the default (F2) when the saved text is
+// none of ours.
+QList<int> momentarySetting()
+{
+    const QString text = sysGetSetting(ThrottleMomentaryKey, QStringLiteral("2"), ThrottleSection);
+    if (text.trimmed().compare(NoMomentaryFunctions, Qt::CaseInsensitive) == 0)
+        return {};
+    return momentaryFunctions(text).value_or(PhoneThrottleSettings().momentary);
 }
 
 } // namespace
 
 void kzVelantor::startSavedPhoneThrottles()
 {
-    if (sysGetSetting(ThrottleEnabledKey, QStringLiteral("0"), ThrottleSection)
-        == QLatin1String("1")) {
+    m_phones->setMomentaryFunctions(momentarySetting());
+    if (switchedOn(ThrottleEnabledKey))
         startPhoneThrottles(throttlePortSetting());
-    }
+    if (switchedOn(WebEnabledKey))
+        startWebThrottle(webPortSetting());
 }
 
 void kzVelantor::showThrottles()
@@ -46,7 +93,10 @@ void kzVelantor::showThrottles()
     PhoneThrottleSettings current;
     current.enabled = m_phones->isRunning();
     current.port = m_phones->isRunning() ? m_phones->port() : throttlePortSetting();
-    ThrottleDialog dialog(current, phoneAddressLines(current.port), this);
+    current.webEnabled = m_phones->isWebRunning();
+    current.webPort = m_phones->isWebRunning() ? m_phones->webPort() : webPortSetting();
+    current.momentary = momentarySetting();
+    ThrottleDialog dialog(current, localAddresses(), this);
     auto showDevices = [this, &dialog] {
         QList<PhoneDevice> devices;
         for (const ThrottleServer::Client &client : m_phones->clients())
@@ -60,40 +110,43 @@ void kzVelantor::showThrottles()
     if (runModal(&dialog) != QDialog::Accepted)
         return;
     const PhoneThrottleSettings wanted = dialog.settings();
+    auto flag = [](bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); };
     sysSaveSetting(ThrottlePortKey, QString::number(wanted.port), ThrottleSection);
-    sysSaveSetting(ThrottleEnabledKey, wanted.enabled ? QStringLiteral("1") : QStringLiteral("0"),
+    sysSaveSetting(ThrottleEnabledKey, flag(wanted.enabled), ThrottleSection);
+    sysSaveSetting(WebPortKey, QString::number(wanted.webPort), ThrottleSection);
+    sysSaveSetting(WebEnabledKey, flag(wanted.webEnabled), ThrottleSection);
+    sysSaveSetting(ThrottleMomentaryKey,
+                   wanted.momentary.isEmpty() ? NoMomentaryFunctions
+                                              : momentaryFunctionsText(wanted.momentary),
                    ThrottleSection);
-    if (!wanted.enabled) {
+    m_phones->setMomentaryFunctions(wanted.momentary);
+    bool started = false;
+    if (!wanted.enabled)
         m_phones->stop();
-        return;
-    }
-    if (m_phones->isRunning() && m_phones->port() == wanted.port)
-        return;
-    if (startPhoneThrottles(wanted.port) && m_state->controller())
+    else if (!m_phones->isRunning() || m_phones->port() != wanted.port)
+        started |= startPhoneThrottles(wanted.port);
+    if (!wanted.webEnabled)
+        m_phones->stopWeb();
+    else if (!m_phones->isWebRunning() || m_phones->webPort() != wanted.webPort)
+        started |= startWebThrottle(wanted.webPort);
+    if (started && m_state->controller())
         readPhoneRoster();
 }
 
 bool kzVelantor::startPhoneThrottles(quint16 port)
 {
-    switch (m_phones->start(port)) {
-    case PhoneThrottles::StartResult::Started:
-        return true;
-    case PhoneThrottles::StartResult::PortInUse:
-        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
-                       phonePortInUseText(port));
-        return false;
-    case PhoneThrottles::StartResult::Failed:
-        showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
-                       phoneListenFailedText(port, m_phones->errorString()));
-        return false;
-    }
-    return false;
+    return reportStart(m_phones->start(port), port, m_phones->errorString());
+}
+
+bool kzVelantor::startWebThrottle(quint16 port)
+{
+    return reportStart(m_phones->startWeb(port), port, m_phones->errorString());
 }
 
 void kzVelantor::readPhoneRoster()
 {
     const std::optional<quint8> controller = m_state->controller();
-    if (!controller || !m_phones->isRunning())
+    if (!controller || (!m_phones->isRunning() && !m_phones->isWebRunning()))
         return;
     QList<int> roster;
     // What was read before a request went unanswered is offered all the same.

@@ -11,6 +11,7 @@
 // - every intent names a loco of the DCC range, a speed 0-255 and a function 0-12;
 // - time alone, a changed state and the end of the connection produce
 //   nothing but stops of the locos the client holds (and the close);
+// - a client holds at most 32 locos;
 // - no line we send carries a line end of its own (a client cannot inject
 //   lines to itself through a key or a name).
 
@@ -32,9 +33,11 @@ class FuzzHost final : public ThrottleHost
 public:
     QMap<int, PhoneLoco> states;
     QList<ThrottleIntentValue> intents;
+    bool checked = true;
 
     PhoneLoco locoState(int loco) const override { return states.value(loco); }
     PowerState trackPower() const override { return PowerState::Unknown; }
+    bool controllerChecked() const override { return checked; }
 
     void perform(const ThrottleIntentValue &intent) override
     {
@@ -51,7 +54,9 @@ public:
             FUZZ_CHECK(validLoco(function->loco));
             FUZZ_CHECK(function->function >= 0
                        && function->function <= ThrottleSession::MaxSwitchedFunction);
-            states[function->loco].functions ^= 1u << function->function;
+            const quint32 bit = 1u << function->function;
+            quint32 &functions = states[function->loco].functions;
+            functions = function->on ? functions | bit : functions & ~bit;
         } else if (const auto *stop = std::get_if<Stop>(&intent)) {
             FUZZ_CHECK(validLoco(stop->loco));
         } else if (const auto *released = std::get_if<Released>(&intent)) {
@@ -126,7 +131,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 checkLines(*session);
                 start = end + 1;
             }
-            for (const int loco : session->heldLocos())
+            const QList<int> held = session->heldLocos();
+            FUZZ_CHECK(held.size() <= ThrottleSession::MaxLocosPerClient);
+            for (const int loco : held)
                 FUZZ_CHECK(FuzzHost::validLoco(loco));
             break;
         }
@@ -162,6 +169,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             session->locoStateChanged(loco, state);
             if (step & 0x40)
                 session->trackPowerChanged(step & 0x20 ? PowerState::On : PowerState::Off);
+            // Whether a controller passed the check changes what a drive
+            // line is answered with, never what it may do.
+            host.checked = !(step & 0x10);
             FUZZ_CHECK(host.intents.size() == before);
             checkLines(*session);
             break;

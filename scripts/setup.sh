@@ -16,6 +16,9 @@ velantor_packages=(
     "qt6-base-dev|Qt 6: Fenster, Druck, Tests"
     "qt6-serialport-dev|Qt 6: serielle Schnittstelle zum Controller"
     "qt6-svg-dev|Qt 6: SVG-Grafiken für Symbole und Handbuch"
+    "qt6-httpserver-dev|Qt 6: Web-Handregler (Seite im Browser)"
+    "qt6-websockets-dev|Qt 6: Web-Handregler (Verbindung zur Seite)"
+    "libqrencode-dev|QR-Code der Web-Handregler-Adresse"
     "qt6-qpa-plugins|Qt 6: Anzeige unter X11 und Wayland"
     "qt6-translations-l10n|Qt 6: deutsche Texte in Dateidialogen und Menüs"
     "libgl-dev|OpenGL-Kopfdateien, die Qt 6 verlangt"
@@ -23,6 +26,9 @@ velantor_packages=(
     "desktop-file-utils|Prüfung der Menüeinträge in den Tests"
     "appstream|Prüfung der AppStream-Metadaten in den Tests"
     "poppler-utils|Prüfung des Handbuchs (PDF) in den Tests"
+    "chromium|Browser-Tests des Web-Handreglers"
+    "chromium-driver|Browser-Tests des Web-Handreglers"
+    "python3-selenium|Browser-Tests des Web-Handreglers"
 )
 
 velantor_package_installed() {

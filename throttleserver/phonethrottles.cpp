@@ -3,6 +3,7 @@
 #include "link/clock.h"
 #include "throttleserver/announcer.h"
 #include "throttleserver/throttlehost.h"
+#include "throttleserver/webthrottle.h"
 
 #include <QHostAddress>
 #include <QNetworkInterface>
@@ -10,31 +11,34 @@
 PhoneThrottles::PhoneThrottles(LocoDriver &driver, QObject *parent)
     : QObject(parent),
       m_host(new DriverThrottleHost(driver, this)),
-      m_announcer(new ServiceAnnouncer(this))
+      m_announcer(new ServiceAnnouncer(this)),
+      m_server(new ThrottleServer(*m_host, programClock(), this)),
+      m_web(new WebThrottle(*m_server, this))
 {
+    m_host->setServer(m_server);
     connect(m_host, &DriverThrottleHost::noReply, this, &PhoneThrottles::noReply);
+    connect(m_server, &ThrottleServer::clientsChanged, this, &PhoneThrottles::statusChanged);
 }
 
 PhoneThrottles::~PhoneThrottles()
 {
+    // The web throttle before the server it hands its browsers to; the
+    // connections end without stop intents (see ~ThrottleServer).
     m_host->setServer(nullptr);
+    delete m_web;
+    delete m_server;
 }
 
 PhoneThrottles::StartResult PhoneThrottles::start(quint16 port)
 {
     stop();
     m_error.clear();
-    auto server = std::make_unique<ThrottleServer>(*m_host, programClock());
-    server->setRoster(m_roster);
-    if (!server->listen(QHostAddress::Any, port)) {
-        m_error = server->errorString();
-        const bool inUse = server->serverError() == QAbstractSocket::AddressInUseError;
+    if (!m_server->listen(QHostAddress::Any, port)) {
+        m_error = m_server->errorString();
+        const bool inUse = m_server->serverError() == QAbstractSocket::AddressInUseError;
         emit statusChanged();
         return inUse ? StartResult::PortInUse : StartResult::Failed;
     }
-    connect(server.get(), &ThrottleServer::clientsChanged, this, &PhoneThrottles::statusChanged);
-    m_server = std::move(server);
-    m_host->setServer(m_server.get());
     m_announcer->announce(m_server->serverPort());
     emit statusChanged();
     return StartResult::Started;
@@ -42,53 +46,84 @@ PhoneThrottles::StartResult PhoneThrottles::start(quint16 port)
 
 void PhoneThrottles::stop()
 {
-    if (!m_server)
+    if (!m_server->isListening())
         return;
-    // Still bound while the sessions end, so their stops reach the driver
-    // and the remaining phones hear of them.
     m_announcer->withdraw();
     m_server->close();
-    m_host->setServer(nullptr);
-    m_server.reset();
     emit statusChanged();
 }
 
 bool PhoneThrottles::isRunning() const
 {
-    return m_server && m_server->isListening();
+    return m_server->isListening();
 }
 
 quint16 PhoneThrottles::port() const
 {
-    return m_server ? m_server->serverPort() : 0;
+    return isRunning() ? m_server->serverPort() : 0;
+}
+
+PhoneThrottles::StartResult PhoneThrottles::startWeb(quint16 port)
+{
+    stopWeb();
+    m_error.clear();
+    if (!m_web->listen(QHostAddress::Any, port)) {
+        m_error = m_web->errorString();
+        const bool inUse = m_web->serverError() == QAbstractSocket::AddressInUseError;
+        emit statusChanged();
+        return inUse ? StartResult::PortInUse : StartResult::Failed;
+    }
+    emit statusChanged();
+    return StartResult::Started;
+}
+
+void PhoneThrottles::stopWeb()
+{
+    if (!m_web->isListening())
+        return;
+    m_web->close();
+    emit statusChanged();
+}
+
+bool PhoneThrottles::isWebRunning() const
+{
+    return m_web->isListening();
+}
+
+quint16 PhoneThrottles::webPort() const
+{
+    return m_web->serverPort();
 }
 
 QList<ThrottleServer::Client> PhoneThrottles::clients() const
 {
-    return m_server ? m_server->clients() : QList<ThrottleServer::Client>{};
+    return m_server->clients();
 }
 
 int PhoneThrottles::clientCount() const
 {
-    return m_server ? m_server->clientCount() : 0;
+    return m_server->clientCount();
 }
 
 void PhoneThrottles::disconnectAll()
 {
-    if (m_server)
-        m_server->disconnectAll();
+    m_server->disconnectAll();
 }
 
 void PhoneThrottles::setRoster(const QList<int> &locos)
 {
-    m_roster = locos;
-    if (m_server)
-        m_server->setRoster(locos);
+    m_server->setRoster(locos);
+}
+
+void PhoneThrottles::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = functions;
+    m_server->setMomentaryFunctions(functions);
 }
 
 QString PhoneThrottles::statusText() const
 {
-    if (!isRunning())
+    if (!isRunning() && !isWebRunning())
         return QString();
     return QStringLiteral("Handregler: %1 verbunden").arg(clientCount());
 }
@@ -113,14 +148,14 @@ QString phoneListenFailedText(quint16 port, const QString &reason)
         .arg(reason);
 }
 
-QStringList phoneAddressLines(quint16 port)
+QStringList localAddresses()
 {
-    QStringList lines;
+    QStringList hosts;
     const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
     for (const QHostAddress &address : addresses) {
         if (address.protocol() != QAbstractSocket::IPv4Protocol || address.isLoopback())
             continue;
-        lines << QStringLiteral("Adresse: %1  Port: %2").arg(address.toString()).arg(port);
+        hosts << address.toString();
     }
-    return lines;
+    return hosts;
 }

@@ -6,21 +6,22 @@
 #include <QString>
 #include <QStringList>
 
-#include <memory>
-
 class DriverThrottleHost;
 class ServiceAnnouncer;
 class LocoDriver;
+class WebThrottle;
 
-// The phone throttles as the program runs them: the server bound to the loco
-// driver, switched on and off as a whole. It shows nothing; the window shows
-// statusText() and the boxes.
+// The phone and browser throttles as the program runs them: one server of
+// sessions bound to the loco driver, with two ways in that are switched on
+// and off each on its own: TCP for the apps, the web throttle for browsers.
+// It shows nothing; the window shows statusText() and the boxes.
 class PhoneThrottles final : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr quint16 DefaultPort = 12090;
+    static constexpr quint16 DefaultWebPort = 12080;
     static constexpr int MinPort = 1024;
     static constexpr int MaxPort = 65535;
 
@@ -39,14 +40,25 @@ public:
     quint16 port() const;
     QString errorString() const { return m_error; }
 
+    // The same for the web throttle (the page and its WebSockets); browsers
+    // and apps share the eight places.
+    StartResult startWeb(quint16 port);
+    void stopWeb();
+    bool isWebRunning() const;
+    quint16 webPort() const;
+
     QList<ThrottleServer::Client> clients() const;
     int clientCount() const;
     void disconnectAll();
     // The roster for every phone, from the controller's loco list.
     void setRoster(const QList<int> &locos);
-    ThrottleServer *server() const { return m_server.get(); }
+    // The functions on only while pressed, for every client, app or browser.
+    void setMomentaryFunctions(const QList<int> &functions);
+    QList<int> momentaryFunctions() const { return m_momentary; }
+    ThrottleServer *server() const { return m_server; }
 
-    // "Handregler: n verbunden" while running, empty while off.
+    // "Handregler: n verbunden" (apps and browsers) while either runs, empty
+    // while both are off.
     QString statusText() const;
 
 signals:
@@ -58,8 +70,9 @@ signals:
 private:
     DriverThrottleHost *m_host;
     ServiceAnnouncer *m_announcer;
-    std::unique_ptr<ThrottleServer> m_server;
-    QList<int> m_roster;
+    ThrottleServer *m_server;
+    WebThrottle *m_web;
+    QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     QString m_error;
 };
 
@@ -69,6 +82,6 @@ QString phoneNoReplyText();
 QString phonePortInUseText(quint16 port);
 // The box text for any other reason the server cannot listen.
 QString phoneListenFailedText(quint16 port, const QString &reason);
-// "Adresse: 192.168.1.20  Port: 12090" for every non-loopback IPv4 address of
-// this machine, in the order the system lists them.
-QStringList phoneAddressLines(quint16 port);
+// Every non-loopback IPv4 address of this machine, in the order the system
+// lists them: where the apps and browsers reach us.
+QStringList localAddresses();

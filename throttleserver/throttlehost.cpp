@@ -62,6 +62,11 @@ WiThrottle::PowerState DriverThrottleHost::trackPower() const
     return powerState(int(m_state.trackPower()));
 }
 
+bool DriverThrottleHost::controllerChecked() const
+{
+    return m_state.controller().has_value();
+}
+
 void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
 {
     using namespace ThrottleIntent;
@@ -73,6 +78,8 @@ void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
         submit(DriveIntent::function(function->loco, function->function, function->on));
     } else if (const auto *stop = std::get_if<Stop>(&intent)) {
         submit(DriveIntent::stop(stop->loco));
+    } else if (std::holds_alternative<StopAll>(intent)) {
+        submit(DriveIntent::stopAll());
     } else if (const auto *power = std::get_if<SetTrackPower>(&intent)) {
         switchPower(power->on);
     }

@@ -14,6 +14,61 @@ namespace {
 // line grows past 1 KiB, so this bounds what a fast sender can make us hold.
 constexpr qint64 ReadBufferBytes = 16 * 1024;
 
+// An app's connection: a byte stream, lines ended by LF.
+class TcpChannel final : public ThrottleChannel
+{
+public:
+    explicit TcpChannel(QTcpSocket *socket) : m_socket(socket)
+    {
+        socket->setReadBufferSize(ReadBufferBytes);
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] {
+            const QByteArray bytes = m_socket->readAll();
+            // A copy: the hook may end the connection and with it this channel.
+            if (const auto hook = onReceived)
+                hook(bytes);
+        });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] {
+            if (const auto hook = onLost)
+                hook();
+        });
+    }
+
+    ~TcpChannel() override
+    {
+        QObject::disconnect(m_socket, nullptr, m_socket, nullptr);
+        QObject::connect(m_socket, &QTcpSocket::disconnected, m_socket, &QObject::deleteLater);
+        m_socket->disconnectFromHost();
+        if (m_socket->state() == QAbstractSocket::UnconnectedState)
+            m_socket->deleteLater();
+    }
+
+    Kind kind() const override { return Kind::App; }
+    QString peerAddress() const override { return m_socket->peerAddress().toString(); }
+
+    void send(const QByteArrayList &lines) override
+    {
+        qsizetype size = 0;
+        for (const QByteArray &line : lines)
+            size += line.size() + 1;
+        QByteArray bytes;
+        bytes.reserve(size);
+        for (const QByteArray &line : lines)
+            bytes.append(line).append('\n');
+        m_socket->write(bytes);
+    }
+
+    qint64 unsentBytes() const override { return m_socket->bytesToWrite(); }
+
+    void abort() override
+    {
+        QObject::disconnect(m_socket, nullptr, m_socket, nullptr);
+        m_socket->abort();
+    }
+
+private:
+    QTcpSocket *m_socket;
+};
+
 } // namespace
 
 ThrottleServer::ThrottleServer(ThrottleHost &host, Clock &clock, QObject *parent)
@@ -26,13 +81,12 @@ ThrottleServer::ThrottleServer(ThrottleHost &host, Clock &clock, QObject *parent
 
 ThrottleServer::~ThrottleServer()
 {
-    // At the program's end the sockets go without stop intents: the host may
-    // already be gone, and the program decides itself what happens to the
-    // layout when it ends. close() before destruction stops the phones' locos.
-    for (const auto &connection : m_connections) {
-        QObject::disconnect(connection->socket, nullptr, this, nullptr);
-        connection->socket->abort();
-    }
+    // At the program's end the connections go without stop intents: the host
+    // may already be gone, and the program decides itself what happens to the
+    // layout when it ends. disconnectAll() before destruction stops the
+    // clients' locos.
+    for (const auto &connection : m_connections)
+        connection->channel->abort();
 }
 
 bool ThrottleServer::listen(const QHostAddress &address, quint16 port)
@@ -42,7 +96,6 @@ bool ThrottleServer::listen(const QHostAddress &address, quint16 port)
         return false;
     }
     qCInfo(kzThrottle) << "listening on" << m_server->serverAddress() << m_server->serverPort();
-    m_heartbeatTimer.start();
     return true;
 }
 
@@ -69,21 +122,33 @@ QString ThrottleServer::errorString() const
 void ThrottleServer::close()
 {
     m_server->close();
-    m_heartbeatTimer.stop();
-    disconnectAll();
+    disconnectAll(ThrottleChannel::Kind::App);
 }
 
 void ThrottleServer::disconnectAll()
 {
     while (!m_connections.empty())
-        finish(m_connections.front()->socket);
+        finish(m_connections.front()->channel.get());
+}
+
+void ThrottleServer::disconnectAll(ThrottleChannel::Kind kind)
+{
+    for (;;) {
+        const auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                                     [kind](const auto &c) { return c->channel->kind() == kind; });
+        if (it == m_connections.end())
+            return;
+        finish((*it)->channel.get());
+    }
 }
 
 QList<ThrottleServer::Client> ThrottleServer::clients() const
 {
     QList<Client> list;
-    for (const auto &connection : m_connections)
-        list << Client{connection->name, connection->address, connection->session->heldLocos()};
+    for (const auto &connection : m_connections) {
+        list << Client{connection->name, connection->address, connection->session->heldLocos(),
+                       connection->channel->kind() == ThrottleChannel::Kind::Browser};
+    }
     return list;
 }
 
@@ -94,6 +159,13 @@ void ThrottleServer::setRoster(const QList<int> &locos)
         connection->session->setRoster(locos);
         flush(*connection);
     }
+}
+
+void ThrottleServer::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = functions;
+    for (const auto &connection : m_connections)
+        connection->session->setMomentaryFunctions(functions);
 }
 
 void ThrottleServer::locoStateChanged(int loco, const PhoneLoco &state)
@@ -117,68 +189,106 @@ void ThrottleServer::trackPowerChanged(WiThrottle::PowerState state)
 void ThrottleServer::checkHeartbeats()
 {
     const qint64 now = m_clock.nowMs();
+    QList<ThrottleChannel *> closed;
     for (const auto &connection : m_connections) {
         connection->session->advanceTo(now);
         flush(*connection);
+        if (connection->session->isClosed())
+            closed << connection->channel.get();
+    }
+    // Time alone may close a session (a connection that never said who it
+    // is); ended after the walk, which finish() would disturb.
+    for (ThrottleChannel *channel : closed) {
+        qCInfo(kzThrottle) << "closing a client that did not introduce itself";
+        finish(channel);
     }
 }
 
 void ThrottleServer::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
-        const QString address = socket->peerAddress().toString();
-        if (int(m_connections.size()) >= MaxClients) {
-            qCWarning(kzThrottle) << "refused a client beyond" << MaxClients << "from" << address;
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        qCInfo(kzThrottle) << "client connected from" << address;
-        socket->setReadBufferSize(ReadBufferBytes);
-        auto connection = std::make_unique<Connection>();
-        connection->socket = socket;
-        connection->address = address;
-        connection->session = std::make_unique<ThrottleSession>(m_host, m_roster, m_clock.nowMs());
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { connectionLost(socket); });
-        m_connections.push_back(std::move(connection));
-        flush(*m_connections.back());
-        emit clientsChanged();
-    }
+    while (QTcpSocket *socket = m_server->nextPendingConnection())
+        adopt(std::make_unique<TcpChannel>(socket));
 }
 
-void ThrottleServer::readFrom(QTcpSocket *socket)
+bool ThrottleServer::adopt(std::unique_ptr<ThrottleChannel> channel)
 {
-    Connection *connection = find(socket);
+    const QString address = channel->peerAddress();
+    if (int(m_connections.size()) >= MaxClients) {
+        qCWarning(kzThrottle) << "refused a client beyond" << MaxClients << "from" << address;
+        channel->abort();
+        return false;
+    }
+    qCInfo(kzThrottle) << (channel->kind() == ThrottleChannel::Kind::Browser ? "browser" : "client")
+                       << "connected from" << address;
+    ThrottleChannel *const key = channel.get();
+    channel->onReceived = [this, key](QByteArrayView bytes) { readFrom(key, bytes); };
+    channel->onLost = [this, key] { connectionLost(key); };
+    auto connection = std::make_unique<Connection>();
+    connection->channel = std::move(channel);
+    connection->address = address;
+    connection->session = std::make_unique<ThrottleSession>(m_host, m_roster, m_clock.nowMs());
+    connection->session->setMomentaryFunctions(m_momentary);
+    m_connections.push_back(std::move(connection));
+    if (!m_heartbeatTimer.isActive())
+        m_heartbeatTimer.start();
+    flush(*m_connections.back());
+    emit clientsChanged();
+    return true;
+}
+
+void ThrottleServer::readFrom(ThrottleChannel *channel, QByteArrayView bytes)
+{
+    Connection *connection = find(channel);
     if (!connection)
         return;
-    const QByteArray bytes = socket->readAll();
     qCDebug(kzThrottle) << connection->address << "<-" << bytes;
     connection->session->receive(bytes, m_clock.nowMs());
     settle(*connection);
 }
 
-void ThrottleServer::connectionLost(QTcpSocket *socket)
+void ThrottleServer::connectionLost(ThrottleChannel *channel)
 {
-    if (Connection *connection = find(socket))
+    if (Connection *connection = find(channel))
         qCInfo(kzThrottle) << "client" << connection->address << "went away";
-    finish(socket);
+    finish(channel);
 }
 
 void ThrottleServer::flush(Connection &connection)
 {
     const QByteArrayList lines = connection.session->takeLines();
-    if (lines.isEmpty())
+    if (lines.isEmpty() || connection.overflowed)
         return;
-    const QByteArray bytes = lines.join('\n') + '\n';
-    qCDebug(kzThrottle) << connection.address << "->" << bytes;
-    connection.socket->write(bytes);
+    qCDebug(kzThrottle) << connection.address << "->" << lines;
+    connection.channel->send(lines);
+    if (connection.channel->unsentBytes() <= ThrottleSession::MaxUnsentBytes)
+        return;
+    // The client reads nothing: what it would be sent only grows. Its
+    // connection counts as lost, later, because the caller may be walking the
+    // connections.
+    qCWarning(kzThrottle) << "client" << connection.address << "reads nothing; dropped";
+    connection.overflowed = true;
+    QMetaObject::invokeMethod(this, &ThrottleServer::dropOverflowing, Qt::QueuedConnection);
+}
+
+void ThrottleServer::dropOverflowing()
+{
+    for (;;) {
+        const auto it = std::find_if(m_connections.begin(), m_connections.end(),
+                                     [](const auto &c) { return c->overflowed; });
+        if (it == m_connections.end())
+            return;
+        // Aborted, so that what waits unsent is dropped rather than kept
+        // until the client reads it.
+        ThrottleChannel *const channel = (*it)->channel.get();
+        channel->abort();
+        finish(channel);
+    }
 }
 
 void ThrottleServer::settle(Connection &connection)
 {
     flush(connection);
-    QTcpSocket *const socket = connection.socket;
+    ThrottleChannel *const channel = connection.channel.get();
     bool changed = false;
     if (connection.session->name() != connection.name) {
         connection.name = connection.session->name();
@@ -189,10 +299,10 @@ void ThrottleServer::settle(Connection &connection)
         connection.hardwareId = id;
         // The same device again (the app reconnected before the old
         // connection timed out): the new connection replaces the old one.
-        QTcpSocket *older = nullptr;
+        ThrottleChannel *older = nullptr;
         for (const auto &other : m_connections) {
             if (other.get() != &connection && other->hardwareId == id)
-                older = other->socket;
+                older = other->channel.get();
         }
         if (older) {
             qCInfo(kzThrottle) << "client" << id << "reconnected; the older connection ends";
@@ -200,38 +310,37 @@ void ThrottleServer::settle(Connection &connection)
         }
     }
     // finish() may have moved the connections; look this one up again.
-    Connection *current = find(socket);
+    Connection *current = find(channel);
     if (current && current->session->isClosed()) {
         qCInfo(kzThrottle) << "closing client" << current->address;
-        finish(socket);
+        finish(channel);
         return;
     }
     if (changed)
         emit clientsChanged();
 }
 
-void ThrottleServer::finish(QTcpSocket *socket)
+void ThrottleServer::finish(ThrottleChannel *channel)
 {
     const auto it = std::find_if(m_connections.begin(), m_connections.end(),
-                                 [socket](const auto &c) { return c->socket == socket; });
+                                 [channel](const auto &c) { return c->channel.get() == channel; });
     if (it == m_connections.end())
         return;
     std::unique_ptr<Connection> connection = std::move(*it);
     m_connections.erase(it);
+    connection->channel->onReceived = nullptr;
+    connection->channel->onLost = nullptr;
     // Ended without Q: the session stops its locos.
     connection->session->connectionEnded();
-    QObject::disconnect(socket, nullptr, this, nullptr);
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    socket->disconnectFromHost();
-    if (socket->state() == QAbstractSocket::UnconnectedState)
-        socket->deleteLater();
+    if (m_connections.empty())
+        m_heartbeatTimer.stop();
     emit clientsChanged();
 }
 
-ThrottleServer::Connection *ThrottleServer::find(QTcpSocket *socket)
+ThrottleServer::Connection *ThrottleServer::find(ThrottleChannel *channel)
 {
     for (const auto &connection : m_connections) {
-        if (connection->socket == socket)
+        if (connection->channel.get() == channel)
             return connection.get();
     }
     return nullptr;

@@ -17,6 +17,14 @@ QList<int> validRoster(const QList<int> &roster)
     return locos;
 }
 
+// The prefix of throttle t's multi-throttle lines: "M0".
+QByteArray multiThrottle(char throttle)
+{
+    QByteArray id("M");
+    id.append(throttle);
+    return id;
+}
+
 } // namespace
 
 ThrottleSession::ThrottleSession(ThrottleHost &host, const QList<int> &roster, qint64 nowMs)
@@ -37,7 +45,9 @@ void ThrottleSession::receive(QByteArrayView bytes, qint64 nowMs)
         return;
     // A silence that ran out before these bytes came counts, even when the
     // server's timer had not looked yet.
-    checkHeartbeat(nowMs);
+    checkTime(nowMs);
+    if (m_closed)
+        return;
     qsizetype i = 0;
     while (i < bytes.size()) {
         const char c = bytes[i++];
@@ -73,13 +83,32 @@ void ThrottleSession::receive(QByteArrayView bytes, qint64 nowMs)
 void ThrottleSession::advanceTo(qint64 nowMs)
 {
     if (!m_closed)
-        checkHeartbeat(nowMs);
+        checkTime(nowMs);
 }
 
 void ThrottleSession::connectionEnded()
 {
     if (!m_closed)
         close(ThrottleIntent::CloseReason::ConnectionLost, true);
+}
+
+void ThrottleSession::setMomentaryFunctions(const QList<int> &functions)
+{
+    m_momentary = 0;
+    for (const int function : functions) {
+        if (function >= 1 && function <= MaxSwitchedFunction)
+            m_momentary |= 1u << function;
+    }
+}
+
+QString ThrottleSession::tooManyLocosText()
+{
+    return QStringLiteral("Höchstens %1 Loks je Handregler").arg(MaxLocosPerClient);
+}
+
+QString ThrottleSession::notCheckedText()
+{
+    return QStringLiteral("Controller nicht geprüft – bitte am PC „Prüfen“ drücken");
 }
 
 void ThrottleSession::locoStateChanged(int loco, const PhoneLoco &state)
@@ -141,9 +170,11 @@ void ThrottleSession::handle(const ClientCommand &command)
 {
     if (const auto *name = std::get_if<SetName>(&command)) {
         m_name = name->name;
+        m_introduced = true;
         m_out << heartbeatLine(HeartbeatSeconds);
     } else if (const auto *id = std::get_if<HardwareId>(&command)) {
         m_hardwareId = id->id;
+        m_introduced = true;
     } else if (const auto *beat = std::get_if<Heartbeat>(&command)) {
         if (beat->kind == Heartbeat::MonitorOn)
             m_monitored = true;
@@ -152,112 +183,188 @@ void ThrottleSession::handle(const ClientCommand &command)
     } else if (const auto *power = std::get_if<SetPower>(&command)) {
         // The answer comes with trackPowerChanged once the switch is done,
         // to every client alike.
-        emitIntent(ThrottleIntent::SetTrackPower{power->on});
+        drive(ThrottleIntent::SetTrackPower{power->on});
+    } else if (std::holds_alternative<WiThrottle::StopAll>(command)) {
+        drive(ThrottleIntent::StopAll{});
     } else if (std::holds_alternative<WiThrottle::Quit>(command)) {
         emitIntent(ThrottleIntent::Quit{});
         close(ThrottleIntent::CloseReason::Quit, false);
-    } else if (const auto *acquire = std::get_if<Acquire>(&command)) {
-        int loco = acquire->loco;
-        if (!acquire->rosterName.isEmpty()) {
-            const auto entry = std::find_if(m_roster.cbegin(), m_roster.cend(), [&](int number) {
-                return rosterName(number) == acquire->rosterName;
-            });
-            if (entry == m_roster.cend())
-                return;
-            loco = *entry;
-        }
-        QList<Held> &throttle = m_throttles[acquire->throttle];
-        auto held = std::find_if(throttle.begin(), throttle.end(),
-                                 [&](const Held &h) { return h.loco == loco; });
-        if (held == throttle.end())
-            held = throttle.insert(throttle.end(), Held{loco, acquire->key, {}});
-        else
-            held->key = acquire->key;
-        m_out << acquiredLine(acquire->throttle, held->key);
-        sendLocoState(acquire->throttle, *held, m_host.locoState(loco), true);
-        // Speeds travel on the 0-126 scale whatever the loco's steps; "128
-        // steps" tells the app to use that scale.
-        m_out << actionLine(acquire->throttle, held->key, stepModeAction(1));
-    } else if (const auto *release = std::get_if<Release>(&command)) {
-        const auto it = m_throttles.find(release->throttle);
-        if (it != m_throttles.end()) {
-            QList<Held> &throttle = it.value();
-            QList<int> released;
-            for (qsizetype i = throttle.size() - 1; i >= 0; --i) {
-                if (!release->loco || throttle[i].loco == *release->loco) {
-                    released << throttle[i].loco;
-                    throttle.removeAt(i);
-                }
-            }
-            if (throttle.isEmpty())
-                m_throttles.erase(it);
-            // Told only when no other throttle of this client still holds it.
-            const QList<int> stillHeld = heldLocos();
-            for (const int loco : released) {
-                if (!stillHeld.contains(loco))
-                    emitIntent(ThrottleIntent::Released{loco});
-            }
-        }
-        // Confirmed even for a loco the throttle did not hold: the app waits
-        // for it to free its throttle.
-        m_out << releasedLine(release->throttle, release->key);
+    } else if (const auto *acquired = std::get_if<Acquire>(&command)) {
+        acquire(multiThrottle(acquired->throttle), acquired->key, acquired->loco,
+                acquired->rosterName);
+    } else if (const auto *released = std::get_if<Release>(&command)) {
+        release(multiThrottle(released->throttle), released->loco, true);
     } else if (const auto *action = std::get_if<LocoAction>(&command)) {
         handleAction(*action);
+    } else if (const auto *select = std::get_if<Select>(&command)) {
+        // One loco per throttle: the one it had is let go first.
+        const ThrottleId throttle(1, select->throttle);
+        release(throttle, std::nullopt, false);
+        acquire(throttle, select->key, select->loco, select->rosterName);
+    } else if (const auto *deselect = std::get_if<Deselect>(&command)) {
+        release(ThrottleId(1, deselect->throttle), std::nullopt, false);
+    } else if (const auto *selected = std::get_if<SelectedAction>(&command)) {
+        // Lines before a loco is selected do nothing.
+        const ThrottleId throttle(1, selected->throttle);
+        const auto it = m_throttles.find(throttle);
+        if (it != m_throttles.end() && !it.value().isEmpty())
+            actOn(throttle, it.value().first(), selected->action);
+    }
+}
+
+void ThrottleSession::acquire(const ThrottleId &throttle, const QByteArray &key, int loco,
+                              const QString &rosterName)
+{
+    if (!rosterName.isEmpty()) {
+        const auto entry = std::find_if(m_roster.cbegin(), m_roster.cend(), [&](int number) {
+            return WiThrottle::rosterName(number) == rosterName;
+        });
+        if (entry == m_roster.cend())
+            return;
+        loco = *entry;
+    }
+    const QList<int> held = heldLocos();
+    if (!held.contains(loco) && held.size() >= MaxLocosPerClient) {
+        m_out << messageLine(tooManyLocosText());
+        return;
+    }
+    QList<Held> &locos = m_throttles[throttle];
+    auto entry = std::find_if(locos.begin(), locos.end(),
+                              [&](const Held &h) { return h.loco == loco; });
+    const QByteArray form = key.isEmpty() ? addressKey(loco) : key;
+    if (entry == locos.end())
+        entry = locos.insert(locos.end(), Held{loco, form, {}});
+    else
+        entry->key = form;
+    if (throttle.size() == 2)
+        m_out << acquiredLine(throttle[1], entry->key);
+    sendLocoState(throttle, *entry, m_host.locoState(loco), true);
+    // Speeds travel on the 0-126 scale whatever the loco's steps; "128
+    // steps" tells the app to use that scale.
+    m_out << stateLine(throttle, *entry, stepModeAction(1));
+}
+
+void ThrottleSession::release(const ThrottleId &throttle, const std::optional<int> &loco,
+                              bool answer)
+{
+    const auto it = m_throttles.find(throttle);
+    if (it == m_throttles.end())
+        return;
+    QList<int> released;
+    QList<Held> &locos = it.value();
+    for (qsizetype i = 0; i < locos.size();) {
+        if (loco && locos[i].loco != *loco) {
+            ++i;
+            continue;
+        }
+        released << locos[i].loco;
+        // The app drops the loco from its throttle when it reads the key it
+        // acquired the loco under.
+        if (answer)
+            m_out << releasedLine(throttle[1], locos[i].key);
+        locos.removeAt(i);
+    }
+    if (locos.isEmpty())
+        m_throttles.erase(it);
+    // Told only when no other throttle of this client still holds it.
+    const QList<int> stillHeld = heldLocos();
+    for (const int number : released) {
+        if (!stillHeld.contains(number)) {
+            m_momentaryByLoco.remove(number);
+            emitIntent(ThrottleIntent::Released{number});
+        }
     }
 }
 
 void ThrottleSession::handleAction(const LocoAction &action)
 {
-    const auto it = m_throttles.find(action.throttle);
+    const ThrottleId throttle = multiThrottle(action.throttle);
+    const auto it = m_throttles.find(throttle);
     if (it == m_throttles.end())
         return;
     // A throttle drives only the locos it acquired. Index access, because an
     // intent must not be able to invalidate the walk.
-    QList<Held> &throttle = it.value();
-    for (qsizetype i = 0; i < throttle.size(); ++i) {
-        if (!action.loco || throttle[i].loco == *action.loco)
-            actOn(action.throttle, throttle[i], action.action);
+    QList<Held> &locos = it.value();
+    for (qsizetype i = 0; i < locos.size(); ++i) {
+        if (!action.loco || locos[i].loco == *action.loco)
+            actOn(throttle, locos[i], action.action);
     }
 }
 
-void ThrottleSession::actOn(char throttle, Held &held, const Action &action)
+void ThrottleSession::actOn(const ThrottleId &throttle, Held &held, const Action &action)
 {
     const int loco = held.loco;
     if (const auto *speed = std::get_if<Speed>(&action)) {
-        emitIntent(ThrottleIntent::SetSpeed{loco, controllerSpeed(speed->value)});
+        drive(ThrottleIntent::SetSpeed{loco, controllerSpeed(speed->value)});
     } else if (const auto *direction = std::get_if<Direction>(&action)) {
-        emitIntent(ThrottleIntent::SetDirection{loco, direction->forward});
+        drive(ThrottleIntent::SetDirection{loco, direction->forward});
     } else if (const auto *key = std::get_if<FunctionKey>(&action)) {
-        // Apps send press and release; every function we switch latches, so
-        // the press toggles and the release does nothing.
-        if (!key->pressed)
-            return;
         if (key->function > MaxSwitchedFunction) {
-            m_out << actionLine(throttle, held.key, functionAction(key->function, false));
+            if (key->pressed)
+                m_out << stateLine(throttle, held, functionAction(key->function, false));
             return;
         }
-        const bool on = m_host.locoState(loco).function(key->function);
-        emitIntent(ThrottleIntent::SetFunction{loco, key->function, !on});
+        // Apps send press and release and leave the meaning to us: a
+        // momentary function is on while pressed; a latching one toggles on
+        // the press and ignores the release.
+        if (isMomentary(loco, key->function)) {
+            drive(ThrottleIntent::SetFunction{loco, key->function, key->pressed});
+        } else if (key->pressed) {
+            const bool on = m_host.locoState(loco).function(key->function);
+            drive(ThrottleIntent::SetFunction{loco, key->function, !on});
+        }
     } else if (const auto *force = std::get_if<ForceFunction>(&action)) {
         if (force->function > MaxSwitchedFunction) {
-            m_out << actionLine(throttle, held.key, functionAction(force->function, false));
+            m_out << stateLine(throttle, held, functionAction(force->function, false));
             return;
         }
-        emitIntent(ThrottleIntent::SetFunction{loco, force->function, force->on});
+        drive(ThrottleIntent::SetFunction{loco, force->function, force->on});
+    } else if (const auto *momentary = std::get_if<MomentaryFunction>(&action)) {
+        auto entry = m_momentaryByLoco.find(loco);
+        if (entry == m_momentaryByLoco.end())
+            entry = m_momentaryByLoco.insert(loco, m_momentary);
+        quint32 &bits = entry.value();
+        const quint32 bit = 1u << momentary->function;
+        bits = momentary->momentary ? bits | bit : bits & ~bit;
     } else if (std::holds_alternative<EmergencyStop>(action)) {
-        emitIntent(ThrottleIntent::Stop{loco});
+        drive(ThrottleIntent::Stop{loco});
     } else if (std::holds_alternative<Idle>(action)) {
-        emitIntent(ThrottleIntent::SetSpeed{loco, 0});
+        drive(ThrottleIntent::SetSpeed{loco, 0});
     } else if (std::holds_alternative<QuerySpeed>(action)) {
-        m_out << actionLine(throttle, held.key, speedAction(appSpeed(m_host.locoState(loco).speed)));
+        m_out << stateLine(throttle, held, speedAction(appSpeed(m_host.locoState(loco).speed)));
     } else if (std::holds_alternative<QueryDirection>(action)) {
-        m_out << actionLine(throttle, held.key, directionAction(m_host.locoState(loco).forward));
+        m_out << stateLine(throttle, held, directionAction(m_host.locoState(loco).forward));
     }
     // SpeedStepMode: we keep the 0-126 scale we announced; nothing to do.
 }
 
-void ThrottleSession::sendLocoState(char throttle, Held &held, const PhoneLoco &state,
-                                    bool everything)
+void ThrottleSession::drive(const ThrottleIntentValue &intent)
+{
+    // Before the check the program sends nothing and the app gets the state
+    // back unchanged; once per connection it is told why.
+    if (!m_toldNotChecked && !m_host.controllerChecked()) {
+        m_toldNotChecked = true;
+        m_out << messageLine(notCheckedText());
+    }
+    emitIntent(intent);
+}
+
+bool ThrottleSession::isMomentary(int loco, int function) const
+{
+    return (m_momentaryByLoco.value(loco, m_momentary) >> function) & 1u;
+}
+
+QByteArray ThrottleSession::stateLine(const ThrottleId &throttle, const Held &held,
+                                      QByteArrayView action) const
+{
+    if (throttle.size() == 2)
+        return actionLine(throttle[1], held.key, action);
+    // An older client's throttle: its letter and the action (TV50, TF12).
+    return throttle + action;
+}
+
+void ThrottleSession::sendLocoState(const ThrottleId &throttle, Held &held,
+                                    const PhoneLoco &state, bool everything)
 {
     // Functions only when they changed (fifteen lines per speed step would be
     // noise); speed and direction always, because a command the controller
@@ -267,16 +374,20 @@ void ThrottleSession::sendLocoState(char throttle, Held &held, const PhoneLoco &
         const bool on = n <= MaxSwitchedFunction && state.function(n);
         const bool was = n <= MaxSwitchedFunction && held.reported.function(n);
         if (everything || on != was)
-            m_out << actionLine(throttle, held.key, functionAction(n, on));
+            m_out << stateLine(throttle, held, functionAction(n, on));
     }
-    m_out << actionLine(throttle, held.key, speedAction(appSpeed(state.speed)))
-          << actionLine(throttle, held.key, directionAction(state.forward));
+    m_out << stateLine(throttle, held, speedAction(appSpeed(state.speed)))
+          << stateLine(throttle, held, directionAction(state.forward));
     held.reported = state;
 }
 
-void ThrottleSession::checkHeartbeat(qint64 nowMs)
+void ThrottleSession::checkTime(qint64 nowMs)
 {
-    if (!m_monitored || m_silenceHandled || nowMs - m_lastLineMs <= HeartbeatSeconds * 1000)
+    if (!m_introduced && nowMs - m_startMs >= IntroductionMs) {
+        close(ThrottleIntent::CloseReason::NoIntroduction, true);
+        return;
+    }
+    if (!m_monitored || m_silenceHandled || nowMs - m_lastLineMs <= HeartbeatToleranceMs)
         return;
     // Once per silence: the stop stands until the client is heard again.
     m_silenceHandled = true;
@@ -310,5 +421,6 @@ void ThrottleSession::close(ThrottleIntent::CloseReason reason, bool stopLocos)
     m_closed = true;
     m_pending.clear();
     m_throttles.clear();
+    m_momentaryByLoco.clear();
     emitIntent(ThrottleIntent::Closed{reason});
 }

@@ -3,6 +3,7 @@
 #include "throttleserver/withrottle.h"
 
 #include <QByteArrayList>
+#include <QHash>
 #include <QMap>
 #include <QList>
 #include <QString>
@@ -29,20 +30,22 @@ struct SetSpeed { int loco = 0; int speed = 0; };          // 0-255
 struct SetDirection { int loco = 0; bool forward = true; };
 struct SetFunction { int loco = 0; int function = 0; bool on = false; };   // F0-F12
 struct Stop { int loco = 0; };                             // that loco's emergency stop
+struct StopAll {};                                         // every loco's emergency stop
 struct SetTrackPower { bool on = false; };
 // Events without a frame. Released: this client holds the loco no more (other
 // clients may); Quit: the client said goodbye; Closed: the session ended and
 // takes no further input.
 struct Released { int loco = 0; };
 struct Quit {};
-enum class CloseReason { Quit, ConnectionLost, LineTooLong, TooManyLines };
+enum class CloseReason { Quit, ConnectionLost, LineTooLong, TooManyLines, NoIntroduction };
 struct Closed { CloseReason reason = CloseReason::ConnectionLost; };
 } // namespace ThrottleIntent
 
 using ThrottleIntentValue =
     std::variant<ThrottleIntent::SetSpeed, ThrottleIntent::SetDirection,
                  ThrottleIntent::SetFunction, ThrottleIntent::Stop, ThrottleIntent::SetTrackPower,
-                 ThrottleIntent::Released, ThrottleIntent::Quit, ThrottleIntent::Closed>;
+                 ThrottleIntent::Released, ThrottleIntent::Quit, ThrottleIntent::Closed,
+                 ThrottleIntent::StopAll>;
 
 // The seam between the phone sessions and the loco driver: the session reads
 // the shared state through it and hands its intents to it. The program binds
@@ -53,6 +56,9 @@ public:
     virtual ~ThrottleHost() = default;
     virtual PhoneLoco locoState(int loco) const = 0;
     virtual WiThrottle::PowerState trackPower() const = 0;
+    // Whether a controller passed the check; before that the program sends
+    // nothing for a phone, and the session says why.
+    virtual bool controllerChecked() const { return true; }
     virtual void perform(const ThrottleIntentValue &intent) = 0;
 };
 
@@ -65,6 +71,21 @@ public:
     // Highest function a phone may switch; higher ones are reported off.
     static constexpr int MaxSwitchedFunction = 12;
     static constexpr int HeartbeatSeconds = 10;
+    // A monitored client's locos stop after this much silence: one and a half
+    // intervals, because the apps beat at 90 % of the interval and Wi-Fi
+    // delivers a line a second or two late now and then.
+    static constexpr int HeartbeatToleranceMs = HeartbeatSeconds * 1500;
+    // A connection that has said neither N nor HU by then is closed, so that
+    // port scanners and half-open sockets cannot hold the server's places.
+    static constexpr int IntroductionMs = 30'000;
+    // Locos one client may hold over all its throttles; a further acquire is
+    // refused with a message, so that one line cannot send hundreds of frames.
+    static constexpr int MaxLocosPerClient = 32;
+    // Output a transport may hold unsent for one client; beyond it the client
+    // reads nothing and its connection counts as lost (connectionEnded).
+    static constexpr qint64 MaxUnsentBytes = 256 * 1024;
+    // F2, the horn, is on only while pressed unless the user says otherwise.
+    static constexpr int DefaultMomentaryFunction = 2;
     // More lines than this in each of two consecutive seconds (counted from
     // the connection's start) close the connection. A burst within one second
     // is fine: apps send a few dozen lines at an acquire.
@@ -87,6 +108,10 @@ public:
     void locoStateChanged(int loco, const PhoneLoco &state);
     void trackPowerChanged(WiThrottle::PowerState state);
     void setRoster(const QList<int> &roster);
+    // The functions that are on only while the key is pressed (F1-F12; others
+    // are left out); every other function latches. A client's m lines change
+    // this for its own locos.
+    void setMomentaryFunctions(const QList<int> &functions);
 
     // Lines to send, without terminators, in order; emptied by the call.
     QByteArrayList takeLines();
@@ -100,22 +125,38 @@ public:
     QList<int> heldLocos() const;
     bool heartbeatMonitored() const { return m_monitored; }
 
+    // Texts of the messages the app shows.
+    static QString tooManyLocosText();
+    static QString notCheckedText();
+
 private:
     struct Held
     {
         int loco = 0;
+        // The address form the client named it by (S3, L1234).
         QByteArray key;
         // What the client was last told, so that only changed functions are
         // repeated.
         PhoneLoco reported;
     };
 
+    // A throttle is named by the prefix of its lines: "M0" for throttle 0 of
+    // the multi-throttle lines, "T" or "S" for an older client's throttle.
+    using ThrottleId = QByteArray;
+
     void handleLine(QByteArrayView line, qint64 nowMs);
     void handle(const WiThrottle::ClientCommand &command);
     void handleAction(const WiThrottle::LocoAction &action);
-    void actOn(char throttle, Held &held, const WiThrottle::Action &action);
-    void sendLocoState(char throttle, Held &held, const PhoneLoco &state, bool everything);
-    void checkHeartbeat(qint64 nowMs);
+    void acquire(const ThrottleId &throttle, const QByteArray &key, int loco,
+                 const QString &rosterName);
+    void release(const ThrottleId &throttle, const std::optional<int> &loco, bool answer);
+    void actOn(const ThrottleId &throttle, Held &held, const WiThrottle::Action &action);
+    void drive(const ThrottleIntentValue &intent);
+    bool isMomentary(int loco, int function) const;
+    QByteArray stateLine(const ThrottleId &throttle, const Held &held, QByteArrayView action) const;
+    void sendLocoState(const ThrottleId &throttle, Held &held, const PhoneLoco &state,
+                       bool everything);
+    void checkTime(qint64 nowMs);
     bool countLine(qint64 nowMs);
     void close(ThrottleIntent::CloseReason reason, bool stopLocos);
     void emitIntent(const ThrottleIntentValue &intent) { m_host.perform(intent); }
@@ -128,8 +169,13 @@ private:
     bool m_closed = false;
     QString m_name;
     QString m_hardwareId;
-    // Throttle letter → its locos in acquire order.
-    QMap<char, QList<Held>> m_throttles;
+    // Throttle → its locos in acquire order.
+    QMap<ThrottleId, QList<Held>> m_throttles;
+    // Bit n: Fn is momentary; per loco once a client's m line changed it.
+    quint32 m_momentary = 1u << DefaultMomentaryFunction;
+    QHash<int, quint32> m_momentaryByLoco;
+    bool m_introduced = false;
+    bool m_toldNotChecked = false;
     bool m_monitored = false;
     bool m_silenceHandled = false;
     qint64 m_lastLineMs = 0;

@@ -125,6 +125,14 @@ std::optional<Action> parseAction(QByteArrayView text)
             return std::nullopt;
         return SpeedStepMode{*mode};
     }
+    case 'm': {
+        if (rest.size() < 2 || (rest.front() != '0' && rest.front() != '1'))
+            return std::nullopt;
+        const std::optional<int> function = parseNumber(rest.sliced(1));
+        if (!function || *function > MaxFunction)
+            return std::nullopt;
+        return MomentaryFunction{rest.front() == '1', *function};
+    }
     default:
         return std::nullopt;
     }
@@ -189,6 +197,32 @@ std::optional<ClientCommand> parseThrottleLine(QByteArrayView line)
     }
 }
 
+// T<…> or S<…>: the older clients' throttle letter, then an address command
+// or the same actions as after <;>.
+std::optional<ClientCommand> parseSelectedLine(QByteArrayView line)
+{
+    const char throttle = line.front();
+    const QByteArrayView rest = line.sliced(1);
+    if (rest == "r" || rest == "d")
+        return Deselect{throttle};
+    if (rest.startsWith('L') || rest.startsWith('S')) {
+        const std::optional<int> loco = parseAddress(rest);
+        if (!loco)
+            return std::nullopt;
+        return Select{throttle, rest.toByteArray(), *loco, {}};
+    }
+    if (rest.startsWith('E')) {
+        Select select{throttle, {}, 0, QString::fromUtf8(rest.sliced(1))};
+        if (select.rosterName.isEmpty())
+            return std::nullopt;
+        return select;
+    }
+    const std::optional<Action> action = parseAction(rest);
+    if (!action)
+        return std::nullopt;
+    return SelectedAction{throttle, *action};
+}
+
 } // namespace
 
 int controllerSpeed(int appSpeed)
@@ -248,6 +282,8 @@ std::optional<ClientCommand> parseLine(QByteArrayView line)
             return SetPower{true};
         if (line == "PPA0")
             return SetPower{false};
+        if (line == "PXA")
+            return StopAll{};
         return std::nullopt;
     case 'Q':
         if (line == "Q")
@@ -255,6 +291,9 @@ std::optional<ClientCommand> parseLine(QByteArrayView line)
         return std::nullopt;
     case 'M':
         return parseThrottleLine(line);
+    case 'T':
+    case 'S':
+        return parseSelectedLine(line);
     default:
         return std::nullopt;
     }
@@ -328,6 +367,13 @@ QByteArray functionAction(int function, bool on)
 QByteArray stepModeAction(int mode)
 {
     return "s" + QByteArray::number(mode);
+}
+
+QByteArray messageLine(const QString &text)
+{
+    QByteArray line = "HM" + text.toUtf8();
+    line.replace('\n', ' ').replace('\r', ' ');
+    return line;
 }
 
 QString rosterName(int loco)

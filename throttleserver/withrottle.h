@@ -55,6 +55,8 @@ struct Heartbeat
 };
 struct SetPower { bool on = false; };
 struct Quit {};
+// PXA: every loco stops at once, as the window's "STOP (alle Loks)" does.
+struct StopAll {};
 
 // M<t>+<key><;><address>. The key is the address form the client uses for this
 // loco in later lines; the loco is named either by number (S/L form) or by a
@@ -85,8 +87,9 @@ struct Idle {};                                                   // I
 struct QuerySpeed {};                                             // qV
 struct QueryDirection {};                                         // qR
 struct SpeedStepMode { int mode = 0; };                           // s<mode>
+struct MomentaryFunction { bool momentary = false; int function = 0; }; // m1n / m0n
 using Action = std::variant<Speed, Direction, FunctionKey, ForceFunction, EmergencyStop, Idle,
-                            QuerySpeed, QueryDirection, SpeedStepMode>;
+                            QuerySpeed, QueryDirection, SpeedStepMode, MomentaryFunction>;
 
 // M<t>A<key><;><action>. A key of "*" is every loco of the throttle.
 struct LocoAction
@@ -97,8 +100,28 @@ struct LocoAction
     Action action;
 };
 
+// The older single-throttle lines: the throttle's letter (T or S) and then an
+// address or an action, one loco per throttle.
+// TL<n> / TS<n> / TE<name>: select a loco; the one the throttle had is let go.
+struct Select
+{
+    char throttle = 0;
+    QByteArray key;       // the address form, "L1234" or "S3"; empty for a roster name
+    int loco = 0;
+    QString rosterName;
+};
+// Tr / Td: let the loco go.
+struct Deselect { char throttle = 0; };
+// T<action>: an action for the throttle's loco.
+struct SelectedAction
+{
+    char throttle = 0;
+    Action action;
+};
+
 using ClientCommand = std::variant<SetName, HardwareId, Heartbeat, SetPower, Quit, Acquire,
-                                   Release, LocoAction>;
+                                   Release, LocoAction, Select, Deselect, SelectedAction,
+                                   StopAll>;
 
 // One client line without its terminator. Unknown and malformed lines give
 // nullopt: the server ignores them and keeps the connection.
@@ -119,6 +142,8 @@ QByteArray speedAction(int appSpeed);                  // V50
 QByteArray directionAction(bool forward);              // R1 / R0
 QByteArray functionAction(int function, bool on);      // F13 / F03
 QByteArray stepModeAction(int mode);                   // s1
+// HM<text>: a message the app shows; line ends in text become blanks.
+QByteArray messageLine(const QString &text);
 
 // The name a roster entry shows: "Lok " + number.
 QString rosterName(int loco);

@@ -92,6 +92,15 @@ private Q_SLOTS:
             << "Der Name ist nicht im gültigen Bereich (b bis d) .";
         QTest::newRow("text range ignores case")
             << QStringLiteral("Der Name,MIN=b,MAX=d") << "C" << "";
+        const QString keys = QStringLiteral("Die Tastfunktion,LIST,NUM,MIN=1,MAX=12");
+        QTest::newRow("list") << keys << "2, 3;12 1" << "";
+        QTest::newRow("list empty") << keys << " " << "";
+        QTest::newRow("list entry out of range")
+            << keys << "2, 13" << "Die Tastfunktion ist nicht im gültigen Bereich (1 bis 12) .";
+        QTest::newRow("list entry no number")
+            << keys << "2, x" << "Die Tastfunktion muß numerisch sein.";
+        QTest::newRow("list empty, mandatory") << keys + QStringLiteral(",Mandatory") << ""
+                                               << "Die Tastfunktion muß eingegeben werden.";
     }
     void checksRules()
     {

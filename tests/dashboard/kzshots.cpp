@@ -1,5 +1,6 @@
 // Renders the main window (before and after a check against the virtual
-// command station), the options dialog and the about window to PNG files,
+// command station), the options dialog, the dialog "Handregler" with the web
+// throttle's QR code and the about window to PNG files,
 // so that they can be looked at without a display:
 //
 //     QT_QPA_PLATFORM=offscreen kzshots DIRECTORY
@@ -9,6 +10,7 @@
 #include "dashboard/kzoptions.h"
 #include "dashboard/kzvelantor.h"
 #include "dashboard/locopanel.h"
+#include "dashboard/throttledialog.h"
 #include "link/commands.h"
 #include "tests/support/stationrig.h"
 
@@ -91,6 +93,18 @@ int main(int argc, char *argv[])
         kzOptions options;
         options.show();
         ok &= save(options, directory, QStringLiteral("kzoptions.png"));
+    }
+    {
+        // A fixed address, so that the picture does not depend on the network
+        // of the machine that builds it.
+        PhoneThrottleSettings settings;
+        settings.enabled = true;
+        settings.webEnabled = true;
+        ThrottleDialog throttles(settings, {QStringLiteral("192.168.1.20")});
+        throttles.setDevices({{QStringLiteral("Pixel 7"), QStringLiteral("192.168.1.31")},
+                              {QStringLiteral("Browser"), QStringLiteral("192.168.1.40")}});
+        throttles.show();
+        ok &= save(throttles, directory, QStringLiteral("handregler.png"));
     }
     {
         kzInfo info;

@@ -31,6 +31,7 @@
 #include <QSlider>
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QWebSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolBar>
@@ -168,6 +169,7 @@ private slots:
     void phoneDrivesALocoThePanelShows();
     void phoneServerOnAPortInUse();
     void throttleDialogSwitchesTheServer();
+    void throttleDialogShowsTheWebAddress();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -193,6 +195,7 @@ void TestKzVelantor::init()
     sysSaveSetting(PortSettingKey, QString(), SettingsSection);
     sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("0"), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("Port"), QString(), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Momentary"), QString(), QStringLiteral("Handregler"));
 }
 
 void TestKzVelantor::cleanup()
@@ -1372,13 +1375,28 @@ void TestKzVelantor::phoneDrivesALocoThePanelShows()
     QCOMPARE(phone.lines(2), (QByteArrayList{"M0AS3<;>V0", "M0AS3<;>R0"}));
     m_rig->takeRequests();
 
-    // Track power through the switch that asks first; every phone hears.
+    // The horn: on while pressed, off on release; the phone hears both.
+    phone.send("M0AS3<;>F12\n");
+    QCOMPARE(phone.lines(3), (QByteArrayList{"M0AS3<;>F12", "M0AS3<;>V0", "M0AS3<;>R0"}));
+    phone.send("M0AS3<;>F02\n");
+    QCOMPARE(phone.lines(3), (QByteArrayList{"M0AS3<;>F02", "M0AS3<;>V0", "M0AS3<;>R0"}));
+    QCOMPARE(m_rig->takeRequests(), (Requests{frame(1, 27, 2, 3, 0), frame(1, 28, 2, 3, 0)}));
+
+    // Track power through the switch that asks first; every phone hears,
+    // and the window's lamps follow without a request of their own.
     phone.send("PPA0\n");
     QCOMPARE(phone.lines(1), QByteArrayList{"PPA0"});
     QCOMPARE(m_rig->takeRequests(),
              (Requests{statusQuery(), frame(1, Command::SetParameter, 0, Parameter::TrackOutput,
                                             TrackMode::Off),
                        statusQuery()}));
+    QCOMPARE(w.shpCircuitOn()->colour(), QColor(Qt::black));
+    QCOMPARE(w.shpCircuitOff()->colour(), StatusColour::Failure);
+    phone.send("PPA1\n");
+    QCOMPARE(phone.lines(1), QByteArrayList{"PPA1"});
+    QCOMPARE(m_rig->takeRequests().size(), 3);
+    QCOMPARE(w.shpCircuitOn()->colour(), StatusColour::Success);
+    QCOMPARE(w.shpCircuitOff()->colour(), QColor(Qt::black));
 
     // Unanswered: no box, the phone gets the state back, the status bar says so.
     m_rig->station.addFault(Fault::noReply(Fault::Always));
@@ -1392,7 +1410,7 @@ void TestKzVelantor::phoneDrivesALocoThePanelShows()
 
     // Released: no frame; the loco stays as it was.
     phone.send("M0-*<;>r\nQ\n");
-    QCOMPARE(phone.lines(1), QByteArrayList{"M0-*<;>"});
+    QCOMPARE(phone.lines(1), QByteArrayList{"M0-S3<;>"});
     QTRY_COMPARE(w.phoneThrottles().clientCount(), 0);
     QVERIFY(m_rig->takeRequests().isEmpty());
 }
@@ -1427,16 +1445,30 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
         QVERIFY(probe.listen(QHostAddress::Any, 0));
         freePort = probe.serverPort();
     }
+    quint16 freeWebPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::Any, 0));
+        freeWebPort = probe.serverPort();
+    }
     kzVelantor &w = window();
     QString portText;
+    QString webPortText = QStringLiteral("12080");
+    QString momentaryText = QStringLiteral("2");
     bool enable = true;
-    QStringList shownPorts;
+    bool enableWeb = false;
+    QStringList shown;
     w.setModalRunner([&](QDialog *dialog) {
         auto *throttles = qobject_cast<ThrottleDialog *>(dialog);
         [&] { QVERIFY(throttles); }();
-        shownPorts << throttles->txtPort()->text();
+        shown << throttles->txtPort()->text() + QStringLiteral(" / ")
+                     + throttles->txtWebPort()->text() + QStringLiteral(" / ")
+                     + throttles->txtMomentary()->text();
         throttles->chkEnabled()->setChecked(enable);
         throttles->txtPort()->setText(portText);
+        throttles->chkWebEnabled()->setChecked(enableWeb);
+        throttles->txtWebPort()->setText(webPortText);
+        throttles->txtMomentary()->setText(momentaryText);
         throttles->btnOk()->click();
         return dialog->result();
     });
@@ -1447,21 +1479,100 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QCOMPARE(m_rig->boxes.texts(), QStringList{*checkRule(phonePortRule(), portText)});
     QVERIFY(!w.phoneThrottles().isRunning());
 
+    // Function numbers 1-12 only.
     portText = QString::number(freePort);
+    momentaryText = QStringLiteral("2, 13");
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QCOMPARE(m_rig->boxes.texts().last(),
+             QStringLiteral("Die Tastfunktion ist nicht im gültigen Bereich (1 bis 12) ."));
+    QVERIFY(!w.phoneThrottles().isRunning());
+
+    momentaryText = QStringLiteral("3 2;3");
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(w.phoneThrottles().isRunning());
     QCOMPARE(w.phoneThrottles().port(), freePort);
     QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("1"));
     QCOMPARE(sysGetSetting(QStringLiteral("Port"), QString(), section), portText);
+    QCOMPARE(sysGetSetting(QStringLiteral("Momentary"), QString(), section), QStringLiteral("2, 3"));
+    QCOMPARE(w.phoneThrottles().momentaryFunctions(), (QList<int>{2, 3}));
     QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 0 verbunden"));
 
+    // Before the check a phone is told why nothing moves.
+    PhoneClient phone(freePort);
+    QCOMPARE(phone.lines(4).size(), 4);
+    phone.send("NPixel\nM0+S3<;>S3\nM0A*<;>V50\n");
+    QCOMPARE(phone.last(1 + 33 + 1),
+             QByteArray("HMController nicht geprüft – bitte am PC „Prüfen“ drücken"));
+
+    // The web throttle beside it, on its own port; a browser counts in the
+    // status bar with the phones.
+    enableWeb = true;
+    webPortText = QString::number(freeWebPort) + QStringLiteral(",0");
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(w.phoneThrottles().isRunning());
+    QVERIFY(w.phoneThrottles().isWebRunning());
+    QCOMPARE(w.phoneThrottles().webPort(), freeWebPort);
+    QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("1"));
+    QCOMPARE(sysGetSetting(QStringLiteral("WebPort"), QString(), section),
+             QString::number(freeWebPort));
+    QWebSocket browser(QStringLiteral("http://127.0.0.1:%1").arg(freeWebPort));
+    browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(freeWebPort)));
+    QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 2 verbunden"));
+
+    // None at all is kept as such; the browser stays while the apps' server
+    // is off, the phone goes.
     enable = false;
+    momentaryText = QString();
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(!w.phoneThrottles().isRunning());
-    QVERIFY(!w.pnlThrottles()->isVisible());
+    QCOMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
     QCOMPARE(sysGetSetting(QStringLiteral("Enabled"), QString(), section), QStringLiteral("0"));
-    QCOMPARE(shownPorts, (QStringList{QStringLiteral("12090"), QStringLiteral("12090"),
-                                      QString::number(freePort)}));
+    QCOMPARE(sysGetSetting(QStringLiteral("Momentary"), QString(), section), QStringLiteral("keine"));
+    QVERIFY(w.phoneThrottles().momentaryFunctions().isEmpty());
+
+    enableWeb = false;
+    w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
+    QVERIFY(!w.phoneThrottles().isWebRunning());
+    QVERIFY(!w.pnlThrottles()->isVisible());
+    QTRY_COMPARE(browser.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("0"));
+    const QString port = QString::number(freePort);
+    const QString web = QString::number(freeWebPort);
+    QCOMPARE(shown, (QStringList{"12090 / 12080 / 2", "12090 / 12080 / 2", "12090 / 12080 / 2",
+                                 port + " / 12080 / 2, 3", port + " / " + web + " / 2, 3",
+                                 port + " / " + web + " / "}));
+}
+
+// The page's address for every address of this machine, following the port
+// as it is typed, and its QR code for the first.
+void TestKzVelantor::throttleDialogShowsTheWebAddress()
+{
+    PhoneThrottleSettings settings;
+    ThrottleDialog dialog(settings, {QStringLiteral("192.168.1.20"), QStringLiteral("10.0.0.5")});
+    QCOMPARE(dialog.lblWebAddresses()->text(),
+             QStringLiteral("http://192.168.1.20:12080/\nhttp://10.0.0.5:12080/"));
+    QCOMPARE(dialog.lblAddresses()->text(),
+             QStringLiteral("Adresse: 192.168.1.20  Port: 12090\nAdresse: 10.0.0.5  Port: 12090"));
+    QCOMPARE(dialog.picQrCode()->accessibleDescription(), QStringLiteral("http://192.168.1.20:12080/"));
+    const QImage code = dialog.picQrCode()->pixmap().toImage();
+    // A QR code of version 2 (25 modules) and its quiet zone, 4 pixels a
+    // module; its finder pattern's corner is dark, the quiet zone light.
+    QCOMPARE(code.size(), QSize((25 + 8) * 4, (25 + 8) * 4));
+    QCOMPARE(QColor(code.pixel(4 * 4, 4 * 4)), QColor(Qt::black));
+    QCOMPARE(QColor(code.pixel(4 * 4 - 1, 4 * 4 - 1)), QColor(Qt::white));
+    dialog.txtWebPort()->setText(QStringLiteral("12081"));
+    QCOMPARE(dialog.picQrCode()->accessibleDescription(), QStringLiteral("http://192.168.1.20:12081/"));
+    QVERIFY(dialog.picQrCode()->pixmap().toImage() != code);
+
+    // One port for both is refused; the dialog stays.
+    dialog.txtWebPort()->setText(QStringLiteral("12090"));
+    dialog.btnOk()->click();
+    QCOMPARE(m_rig->boxes.texts(), QStringList{samePortsText()});
+    QVERIFY(dialog.result() != QDialog::Accepted);
+
+    ThrottleDialog offline(settings, {});
+    QCOMPARE(offline.lblWebAddresses()->text(), QStringLiteral("Kein Netzwerk gefunden."));
+    QVERIFY(offline.picQrCode()->pixmap().isNull());
 }
 
 KZ_TEST_MAIN(TestKzVelantor)

@@ -29,6 +29,12 @@ public:
         }
         return out;
     }
+    // What came and was not taken yet, without waiting.
+    QByteArray unread()
+    {
+        countLines();
+        return m_buffer;
+    }
     // The last of count lines.
     QByteArray last(int count) { return lines(count).value(count - 1); }
 

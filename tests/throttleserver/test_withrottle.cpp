@@ -33,6 +33,8 @@ QString describe(const Action &action)
         return QStringLiteral("query speed");
     if (std::holds_alternative<QueryDirection>(action))
         return QStringLiteral("query direction");
+    if (const auto *m = std::get_if<MomentaryFunction>(&action))
+        return QStringLiteral("F%1 %2").arg(m->function).arg(m->momentary ? "momentary" : "latching");
     return QStringLiteral("steps %1").arg(std::get<SpeedStepMode>(action).mode);
 }
 
@@ -53,6 +55,8 @@ QString describe(const std::optional<ClientCommand> &command)
         return QStringLiteral("power %1").arg(c->on ? "on" : "off");
     if (std::holds_alternative<Quit>(*command))
         return QStringLiteral("quit");
+    if (std::holds_alternative<StopAll>(*command))
+        return QStringLiteral("stop all");
     if (const auto *c = std::get_if<Acquire>(&*command)) {
         return QStringLiteral("acquire %1 %2 %3")
             .arg(QChar::fromLatin1(c->throttle))
@@ -62,6 +66,15 @@ QString describe(const std::optional<ClientCommand> &command)
     }
     if (const auto *c = std::get_if<Release>(&*command))
         return QStringLiteral("release %1 %2").arg(QChar::fromLatin1(c->throttle), key(c->key, c->loco));
+    if (const auto *c = std::get_if<Select>(&*command)) {
+        return QStringLiteral("select %1 %2").arg(QChar::fromLatin1(c->throttle))
+            .arg(c->rosterName.isEmpty() ? QStringLiteral("%1 %2").arg(QString::fromLatin1(c->key)).arg(c->loco)
+                                         : QStringLiteral("'%1'").arg(c->rosterName));
+    }
+    if (const auto *c = std::get_if<Deselect>(&*command))
+        return QStringLiteral("deselect %1").arg(QChar::fromLatin1(c->throttle));
+    if (const auto *c = std::get_if<SelectedAction>(&*command))
+        return QStringLiteral("selected %1 %2").arg(QChar::fromLatin1(c->throttle), describe(c->action));
     const auto &a = std::get<LocoAction>(*command);
     return QStringLiteral("action %1 %2 %3")
         .arg(QChar::fromLatin1(a.throttle), key(a.key, a.loco), describe(a.action));
@@ -101,8 +114,10 @@ QStringList condense(const QByteArrayList &lines)
     };
     for (const QByteArray &raw : lines) {
         const QString line = QString::fromUtf8(raw);
-        const qsizetype split = line.indexOf(QLatin1String("<;>"));
-        const bool function = line.startsWith('M') && split > 0 && line.size() > split + 5
+        // M0AS3<;>F12, or an older throttle's TF12.
+        const qsizetype found = line.indexOf(QLatin1String("<;>"));
+        const qsizetype split = line.startsWith('M') ? found : (found < 0 ? -2 : -3);
+        const bool function = split >= -2 && line.size() > split + 5
                               && line.at(split + 3) == QLatin1Char('F');
         if (!function) {
             flush();
@@ -151,6 +166,8 @@ private Q_SLOTS:
         QTest::newRow("power on") << QByteArray("PPA1") << "power on";
         QTest::newRow("power off") << QByteArray("PPA0") << "power off";
         QTest::newRow("power unknown is no request") << QByteArray("PPA2") << "ignored";
+        QTest::newRow("stop of every loco") << QByteArray("PXA") << "stop all";
+        QTest::newRow("stop of every loco with more") << QByteArray("PXA1") << "ignored";
         QTest::newRow("quit") << QByteArray("Q") << "quit";
         QTest::newRow("quit with text") << QByteArray("Qx") << "ignored";
         QTest::newRow("acquire short") << QByteArray("M0+S3<;>S3") << "acquire 0 S3 3";
@@ -195,6 +212,27 @@ private Q_SLOTS:
         QTest::newRow("step mode") << QByteArray("M0AS3<;>s1") << "action 0 S3=3 steps 1";
         QTest::newRow("action on loco 0") << QByteArray("M0AS0<;>V5") << "ignored";
         QTest::newRow("unknown action") << QByteArray("M0AS3<;>Z") << "ignored";
+        QTest::newRow("declared momentary") << QByteArray("M0AS3<;>m12") << "action 0 S3=3 F2 momentary";
+        QTest::newRow("declared latching") << QByteArray("M0A*<;>m028") << "action 0 *=all F28 latching";
+        QTest::newRow("declared F29") << QByteArray("M0AS3<;>m129") << "ignored";
+        QTest::newRow("declared without number") << QByteArray("M0AS3<;>m1") << "ignored";
+        QTest::newRow("older: select long") << QByteArray("TL1234") << "select T L1234 1234";
+        QTest::newRow("older: select short, second throttle") << QByteArray("SS3") << "select S S3 3";
+        QTest::newRow("older: select roster entry") << QByteArray("TELok 3") << "select T 'Lok 3'";
+        QTest::newRow("older: select loco 0") << QByteArray("TL0") << "ignored";
+        QTest::newRow("older: select without number") << QByteArray("TS") << "ignored";
+        QTest::newRow("older: release") << QByteArray("Tr") << "deselect T";
+        QTest::newRow("older: dispatch") << QByteArray("Sd") << "deselect S";
+        QTest::newRow("older: speed") << QByteArray("TV60") << "selected T speed 60";
+        QTest::newRow("older: direction") << QByteArray("TR1") << "selected T forward";
+        QTest::newRow("older: key") << QByteArray("TF10") << "selected T key F0 down";
+        QTest::newRow("older: force") << QByteArray("Tf10") << "selected T force F0 on";
+        QTest::newRow("older: stop") << QByteArray("TX") << "selected T stop";
+        QTest::newRow("older: idle") << QByteArray("SI") << "selected S idle";
+        QTest::newRow("older: query") << QByteArray("TqV") << "selected T query speed";
+        QTest::newRow("older: momentary") << QByteArray("Tm12") << "selected T F2 momentary";
+        QTest::newRow("older: letter alone") << QByteArray("T") << "ignored";
+        QTest::newRow("older: unknown") << QByteArray("Tz") << "ignored";
         QTest::newRow("unknown throttle op") << QByteArray("M0LS3<;>]\\[F0") << "ignored";
         QTest::newRow("turnout list request") << QByteArray("PTA2LT12") << "ignored";
         QTest::newRow("empty") << QByteArray() << "ignored";
@@ -273,7 +311,9 @@ private Q_SLOTS:
     }
 
     // Steps: "> text" the client sends text and LF; "~ bytes" sends the bytes
-    // as they are; "+ms" lets time pass; "loco n: speed s reverse Fk" the
+    // as they are; "+ms" lets time pass; "momentary a b" the program's list;
+    // "quietly acquire n-m" throttle 0 acquires those locos, lines unread;
+    // "unchecked" no controller passed the check; "loco n: speed s reverse Fk" the
     // shared state changed; "power on|off"; "end" the connection ended;
     // "burst n over ms" n heartbeats spread evenly over ms; "long n" n bytes
     // without a line end. The transcript holds, per step, the intents ("!")
@@ -363,8 +403,12 @@ private Q_SLOTS:
             << QStringList{"> M0+S3<;>S3", "> M0+L1012<;>L1012", "> M0-*<;>r"}
             << (acquire3
                 + QStringList{"< M0+L1012<;>", "< M0AL1012<;>F×29 on: ", "< M0AL1012<;>V0",
-                              "< M0AL1012<;>R1", "< M0AL1012<;>s1", "! released 1012",
-                              "! released 3", "< M0-*<;>"});
+                              "< M0AL1012<;>R1", "< M0AL1012<;>s1", "! released 3",
+                              "! released 1012", "< M0-S3<;>", "< M0-L1012<;>"});
+        QTest::newRow("release answers in the key form of the acquire")
+            << QList<int>{3} << QStringList{"> M0+L3<;>S3", "> M0-S3<;>r", "> M0-S3<;>r", "> M0-*<;>r"}
+            << QStringList{"< M0+L3<;>", "< M0AL3<;>F×29 on: ", "< M0AL3<;>V0", "< M0AL3<;>R1",
+                           "< M0AL3<;>s1", "! released 3", "< M0-L3<;>"};
         QTest::newRow("quit leaves the locos as they are")
             << QList<int>{3}
             << QStringList{"> M0+S3<;>S3", "> M0A*<;>V50", "> Q", "> M0A*<;>V0", "end"}
@@ -376,22 +420,35 @@ private Q_SLOTS:
                 + QStringList{"< M1+L1012<;>", "< M1AL1012<;>F×29 on: ", "< M1AL1012<;>V0",
                               "< M1AL1012<;>R1", "< M1AL1012<;>s1", "! stop 3", "! stop 1012",
                               "! closed: connection lost"});
-        QTest::newRow("heartbeat silence past 10 s stops, once")
+        QTest::newRow("heartbeat silence past 15 s stops, once")
             << QList<int>{3}
-            << QStringList{"> M0+S3<;>S3", "> *+", "+10000", "+1", "+5000", "> *", "+10001"}
+            << QStringList{"> HUabc", "> M0+S3<;>S3", "> *+", "+15000", "+1", "+5000", "> *",
+                           "+15001"}
             << (acquire3 + QStringList{"! stop 3", "! stop 3"});
-        QTest::newRow("silence of exactly the interval is fine")
-            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> *+", "+10000"} << acquire3;
-        QTest::newRow("a heartbeat keeps the locos running")
+        QTest::newRow("silence of one and a half intervals is fine")
+            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> *+", "+15000"} << acquire3;
+        QTest::newRow("a beat 2.5 s late is fine")
             << QList<int>{3}
-            << QStringList{"> M0+S3<;>S3", "> *+", "+9000", "> *", "+9000", "> *", "+9000"}
+            << QStringList{"> HUabc", "> M0+S3<;>S3", "> *+", "+12500", "> *", "+12500", "> *",
+                           "+12500"}
             << acquire3;
+        QTest::newRow("silence of twice the interval stops")
+            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> *+", "+9000", "> *", "+20000"}
+            << (acquire3 + QStringList{"! stop 3"});
         QTest::newRow("a late line finds the silence already over")
-            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> *+", "+10001", "> M0A*<;>V50"}
+            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> *+", "+15001", "> M0A*<;>V50"}
             << (acquire3 + QStringList{"! stop 3", "! speed 3 101"});
         QTest::newRow("without monitoring silence is fine")
-            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> *+", "> *-", "+60000"}
+            << QList<int>{3} << QStringList{"> HUabc", "> M0+S3<;>S3", "> *+", "> *-", "+60000"}
             << acquire3;
+        QTest::newRow("without N or HU in 30 s the connection closes and stops")
+            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "+29999", "> *", "+1", "> NLate"}
+            << (acquire3 + QStringList{"! stop 3", "! closed: no introduction"});
+        QTest::newRow("a name in time keeps the connection")
+            << QList<int>{} << QStringList{"+29999", "> NPixel", "+60000"}
+            << QStringList{"< *10"};
+        QTest::newRow("a silent socket is closed by time alone")
+            << QList<int>{} << QStringList{"+30000"} << QStringList{"! closed: no introduction"};
         QTest::newRow("CR, LF and CR LF all end a line, in any pieces")
             << QList<int>{3}
             << QStringList{"~ M0+S3<;>S3\r", "~ \nM0A*<;>V5\rM0A*", "~ <;>V6\r\n\nM0A*<;>V7\n"}
@@ -418,6 +475,61 @@ private Q_SLOTS:
             << QList<int>{3}
             << QStringList{"> M0+S3<;>S3", "burst 60 over 1000", "burst 60 over 1000", "> NPixel"}
             << (acquire3 + QStringList{"! stop 3", "! closed: too many lines"});
+        QTest::newRow("F2 is on while pressed; F3 latches")
+            << QList<int>{3}
+            << QStringList{"> M0+S3<;>S3", "> M0AS3<;>F12", "> M0AS3<;>F02", "> M0AS3<;>F13",
+                           "> M0AS3<;>F03"}
+            << (acquire3 + QStringList{"! function 3 F2 on", "! function 3 F2 off",
+                                       "! function 3 F3 on"});
+        QTest::newRow("the momentary list of the program")
+            << QList<int>{3}
+            << QStringList{"momentary 3 13 0", "> M0+S3<;>S3", "> M0AS3<;>F12", "> M0AS3<;>F02",
+                           "> M0AS3<;>F13", "> M0AS3<;>F03", "> M0AS3<;>F10", "> M0AS3<;>F00"}
+            << (acquire3 + QStringList{"! function 3 F2 on", "! function 3 F3 on",
+                                       "! function 3 F3 off", "! function 3 F0 on"});
+        QTest::newRow("m lines change it for the client's own loco")
+            << QList<int>{3, 4}
+            << QStringList{"> M0+S3<;>S3", "> M0AS3<;>m02", "> M0AS3<;>m14", "> M0AS3<;>F12",
+                           "> M0AS3<;>F02", "> M0AS3<;>F14", "> M0AS3<;>F04", "quietly acquire 4",
+                           "> M0AS4<;>F12", "> M0AS4<;>F02"}
+            << (acquire3 + QStringList{"! function 3 F2 on", "! function 3 F4 on",
+                                       "! function 3 F4 off", "! function 4 F2 on",
+                                       "! function 4 F2 off"});
+        QTest::newRow("an older throttle drives one loco at a time")
+            << QList<int>{3, 1234}
+            << QStringList{"> NHW", "> TL1234", "> TV60", "> TR0", "> TF10", "> TF00", "> TF12",
+                           "> TF02", "> TqV", "> TX", "> TS3", "> TV126", "> Tr", "> TV10"}
+            << QStringList{"< *10", "< TF×29 on: ", "< TV0", "< TR1", "< Ts1",
+                           "! speed 1234 121", "! direction 1234 reverse",
+                           "! function 1234 F0 on", "! function 1234 F2 on",
+                           "! function 1234 F2 off", "< TV60", "! stop 1234",
+                           "! released 1234", "< TF×29 on: ", "< TV0", "< TR1", "< Ts1",
+                           "! speed 3 255", "! released 3"};
+        QTest::newRow("an older throttle: nothing before a select, roster names, two letters")
+            << QList<int>{3, 1234}
+            << QStringList{"> TV60", "> TX", "> TELok 1234", "> SS3", "> SV126", "loco 1234: speed 255", "end"}
+            << QStringList{"< TF×29 on: ", "< TV0", "< TR1", "< Ts1", "< SF×29 on: ", "< SV0",
+                           "< SR1", "< Ss1", "! speed 3 255", "< TV126", "< TR1", "! stop 3",
+                           "! stop 1234", "! closed: connection lost"};
+        QTest::newRow("the 33rd loco is refused")
+            << QList<int>{}
+            << QStringList{"quietly acquire 1-32", "> M1+S33<;>S33", "> M1+S5<;>S5", "> TL33",
+                           "> M0-S7<;>r", "> M1+S33<;>S33"}
+            << QStringList{"< HMHöchstens 32 Loks je Handregler", "< M1+S5<;>",
+                           "< M1AS5<;>F×29 on: ", "< M1AS5<;>V0", "< M1AS5<;>R1",
+                           "< M1AS5<;>s1", "< HMHöchstens 32 Loks je Handregler",
+                           "! released 7", "< M0-S7<;>", "< M1+S33<;>", "< M1AS33<;>F×29 on: ",
+                           "< M1AS33<;>V0", "< M1AS33<;>R1", "< M1AS33<;>s1"};
+        QTest::newRow("before the check: the message once, the intents all the same")
+            << QList<int>{3}
+            << QStringList{"unchecked", "> M0+S3<;>S3", "> M0A*<;>qV", "> M0A*<;>V50", "> PPA1",
+                           "> M0AS3<;>F10"}
+            << (acquire3 + QStringList{"< M0AS3<;>V0", "! speed 3 101",
+                                       "< HMController nicht geprüft – bitte am PC „Prüfen“ drücken",
+                                       "! power on", "! function 3 F0 on"});
+        QTest::newRow("a stop of every loco keeps the connection")
+            << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> PXA", "> NPixel"}
+            << (acquire3 + QStringList{"! stop all", "< *10"});
         QTest::newRow("power request and the answer")
             << QList<int>{} << QStringList{"> PPA1", "power on", "> PPA0", "power off"}
             << QStringList{"! power on", "< PPA1", "! power off", "< PPA0"};
@@ -448,6 +560,20 @@ private Q_SLOTS:
             } else if (step.startsWith(QLatin1String("power "))) {
                 host.power = step.endsWith(QLatin1String("on")) ? PowerState::On : PowerState::Off;
                 session.trackPowerChanged(host.power);
+            } else if (step.startsWith(QLatin1String("momentary "))) {
+                QList<int> functions;
+                for (const QString &word : step.mid(10).split(QLatin1Char(' ')))
+                    functions << word.toInt();
+                session.setMomentaryFunctions(functions);
+            } else if (step.startsWith(QLatin1String("quietly acquire "))) {
+                // Acquires on throttle 0 whose lines nobody reads.
+                const QStringList range = step.mid(16).split(QLatin1Char('-'));
+                for (int loco = range.first().toInt(); loco <= range.last().toInt(); ++loco)
+                    session.receive(QByteArray("M0+S" + QByteArray::number(loco) + "<;>S"
+                                        + QByteArray::number(loco) + '\n'), now);
+                session.takeLines();
+            } else if (step == QLatin1String("unchecked")) {
+                host.checked = false;
             } else if (step == QLatin1String("end")) {
                 session.connectionEnded();
             } else if (step.startsWith(QLatin1String("burst "))) {

@@ -14,10 +14,12 @@ class ThrottleHostRecorder final : public ThrottleHost
 public:
     QMap<int, PhoneLoco> states;
     WiThrottle::PowerState power = WiThrottle::PowerState::On;
+    bool checked = true;
     QStringList transcript;
 
     PhoneLoco locoState(int loco) const override { return states.value(loco); }
     WiThrottle::PowerState trackPower() const override { return power; }
+    bool controllerChecked() const override { return checked; }
 
     void perform(const ThrottleIntentValue &intent) override
     {
@@ -41,6 +43,10 @@ public:
         } else if (const auto *stop = std::get_if<Stop>(&intent)) {
             states[stop->loco].speed = 0;
             record(QStringLiteral("stop %1").arg(stop->loco));
+        } else if (std::holds_alternative<StopAll>(intent)) {
+            for (PhoneLoco &state : states)
+                state.speed = 0;
+            record(QStringLiteral("stop all"));
         } else if (const auto *power = std::get_if<SetTrackPower>(&intent)) {
             record(QStringLiteral("power %1").arg(power->on ? "on" : "off"));
         } else if (const auto *released = std::get_if<Released>(&intent)) {
@@ -49,7 +55,7 @@ public:
             record(QStringLiteral("quit"));
         } else if (const auto *closed = std::get_if<Closed>(&intent)) {
             static const char *const reasons[] = {"quit", "connection lost", "line too long",
-                                                  "too many lines"};
+                                                  "too many lines", "no introduction"};
             record(QStringLiteral("closed: %1").arg(reasons[int(closed->reason)]));
         }
     }
