@@ -8,6 +8,25 @@
 #include <QHostAddress>
 #include <QNetworkInterface>
 
+namespace {
+
+// Listens on every address; on failure the reason goes to error, and a port
+// taken by another program is told apart from any other failure. The app
+// server and the web throttle answer alike.
+template<typename Server>
+PhoneThrottles::StartResult listenOn(Server &server, quint16 port, QString &error)
+{
+    error.clear();
+    if (server.listen(QHostAddress::Any, port))
+        return PhoneThrottles::StartResult::Started;
+    error = server.errorString();
+    return server.serverError() == QAbstractSocket::AddressInUseError
+               ? PhoneThrottles::StartResult::PortInUse
+               : PhoneThrottles::StartResult::Failed;
+}
+
+} // namespace
+
 PhoneThrottles::PhoneThrottles(LocoDriver &driver, QObject *parent)
     : QObject(parent),
       m_host(new DriverThrottleHost(driver, this)),
@@ -32,16 +51,11 @@ PhoneThrottles::~PhoneThrottles()
 PhoneThrottles::StartResult PhoneThrottles::start(quint16 port)
 {
     stop();
-    m_error.clear();
-    if (!m_server->listen(QHostAddress::Any, port)) {
-        m_error = m_server->errorString();
-        const bool inUse = m_server->serverError() == QAbstractSocket::AddressInUseError;
-        emit statusChanged();
-        return inUse ? StartResult::PortInUse : StartResult::Failed;
-    }
-    m_announcer->announce(m_server->serverPort());
+    const StartResult result = listenOn(*m_server, port, m_error);
+    if (result == StartResult::Started)
+        m_announcer->announce(m_server->serverPort());
     emit statusChanged();
-    return StartResult::Started;
+    return result;
 }
 
 void PhoneThrottles::stop()
@@ -66,15 +80,9 @@ quint16 PhoneThrottles::port() const
 PhoneThrottles::StartResult PhoneThrottles::startWeb(quint16 port)
 {
     stopWeb();
-    m_error.clear();
-    if (!m_web->listen(QHostAddress::Any, port)) {
-        m_error = m_web->errorString();
-        const bool inUse = m_web->serverError() == QAbstractSocket::AddressInUseError;
-        emit statusChanged();
-        return inUse ? StartResult::PortInUse : StartResult::Failed;
-    }
+    const StartResult result = listenOn(*m_web, port, m_error);
     emit statusChanged();
-    return StartResult::Started;
+    return result;
 }
 
 void PhoneThrottles::stopWeb()
