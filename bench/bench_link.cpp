@@ -23,6 +23,7 @@
 
 #include "common/messagebox.h"
 #include "link/commands.h"
+#include "common/lineboxes.h"
 #include "link/exchange.h"
 #include "link/frame.h"
 #include "link/portsession.h"

@@ -1,6 +1,7 @@
 #include "controller/controllersettings.h"
 
 #include "common/rules.h"
+#include "common/lineboxes.h"
 #include "link/commands.h"
 #include "link/exchange.h"
 
@@ -34,7 +35,7 @@ CommandBuffer request(const ControllerSettingsData &data, quint8 command, quint8
 // reply handed back is read.
 std::optional<CommandBuffer> exchange(CommandBuffer &buffer)
 {
-    const ExchangeResult result = RunExchange(buffer, Exchange::Window);
+    const ExchangeResult result = RunWindowExchange(buffer, Exchange::Window);
     if (result.reply)
         buffer = *result.reply;
     return result.reply;

@@ -8,6 +8,7 @@
 #include "common/rules.h"
 #include "common/settings.h"
 #include "common/validation.h"
+#include "common/windowsequence.h"
 #include "controller/kzcontrollersettingsvl.h"
 #include "dashboard/accessorypanel.h"
 #include "dashboard/dashboardlogic.h"
@@ -15,6 +16,7 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/pdfapplication.h"
 #include "dashboard/pictures.h"
+#include "common/lineboxes.h"
 #include "link/commands.h"
 #include "link/exchange.h"
 #include "link/locodriver.h"
@@ -66,6 +68,7 @@ kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     m_driver = new LocoDriver(*m_state, this);
     setLocoDriver(m_driver);
     connect(m_state, &LocoState::locoChanged, this, &kzVelantor::followLocoState);
+    connect(m_driver, &LocoDriver::finished, this, &kzVelantor::windowDriveFinished);
     // Whoever switched track power (a phone too), the lamps show what the
     // program last heard; nothing is sent for it.
     connect(m_state, &LocoState::trackPowerChanged, this, &kzVelantor::showLamps);
@@ -247,6 +250,9 @@ void kzVelantor::dispatchToolBar(const QString &key)
 
 void kzVelantor::showOptions()
 {
+    // The port must not change under a running sequence.
+    if (WindowSequence::refuses())
+        return;
     {
         kzOptions options(this);
         runModal(&options);
@@ -285,6 +291,8 @@ void kzVelantor::showInfo()
 
 void kzVelantor::showLocoList()
 {
+    if (WindowSequence::refuses())
+        return;
     const auto controller = controllerNumber();
     if (!controller)
         return;
@@ -298,6 +306,8 @@ void kzVelantor::showLocoList()
 
 void kzVelantor::showControllerSettings()
 {
+    if (WindowSequence::refuses())
+        return;
     const auto controller = controllerNumber();
     if (!controller)
         return;
@@ -309,6 +319,12 @@ void kzVelantor::showControllerSettings()
 
 void kzVelantor::closeEvent(QCloseEvent *event)
 {
+    // Closing asks the controller too; the running sequence ends first.
+    if (WindowSequence::refuses()) {
+        event->ignore();
+        return;
+    }
+    const WindowSequence sequence;
     if (!sysDataOK(this)) {
         event->ignore();
         return;
@@ -370,6 +386,9 @@ void kzVelantor::setControlFrameVisible(bool visible)
 
 void kzVelantor::checkController()
 {
+    if (WindowSequence::refuses())
+        return;
+    const WindowSequence sequence;
     m_pnlBoardLayout->setText(QStringLiteral("unbekannt"));
     m_controllerSettings->setEnabled(false);
     m_state->setController(std::nullopt);
@@ -488,10 +507,19 @@ std::optional<int> kzVelantor::locoNumber(int panel)
 std::optional<CommandBuffer> kzVelantor::exchange(quint8 controller, quint8 command, quint8 p1,
                                                   quint8 p2, quint8 p3)
 {
-    return RunExchange(CommandBuffer{controller, command, p1, p2, p3}, Exchange::Window).reply;
+    return RunWindowExchange(CommandBuffer{controller, command, p1, p2, p3}, Exchange::Window).reply;
 }
 
 // --- track power and the stop of all locos ------------------------------
+
+namespace {
+
+void showWindowExchangeBoxes(const CommandBuffer &frame, const ExchangeResult &result)
+{
+    showExchangeBoxes(frame, Exchange::Window, result);
+}
+
+} // namespace
 
 TrackPower kzVelantor::queryTrackPower()
 {
@@ -500,7 +528,7 @@ TrackPower kzVelantor::queryTrackPower()
     const auto controller = controllerNumber();
     if (!controller)
         return TrackPower::Unknown;
-    showTrackPower(::queryTrackPower(*controller, Exchange::Window));
+    showTrackPower(::queryTrackPower(*controller, Exchange::Window, showWindowExchangeBoxes));
     return m_state->trackPower();
 }
 
@@ -524,19 +552,25 @@ bool kzVelantor::GetLoadCircuitState()
 
 void kzVelantor::switchLoadCircuit()
 {
+    // Switching off always acts; switching on waits for the running
+    // sequence.
+    if (m_state->trackPower() != TrackPower::On && WindowSequence::refuses())
+        return;
+    const WindowSequence sequence;
     m_circuitOn->setColour(Qt::black);
     m_circuitOff->setColour(Qt::black);
     const auto controller = controllerNumber();
     if (!controller)
         return;
-    showTrackPower(switchTrackPower(*controller, std::nullopt, Exchange::Window));
+    showTrackPower(
+        switchTrackPower(*controller, std::nullopt, Exchange::Window, showWindowExchangeBoxes));
 }
 
 void kzVelantor::stopAllLocos()
 {
     const FlagScope quiet(m_suppressSpeedCommand);
     if (const auto controller = controllerNumber())
-        m_driver->submit(DriveIntent::stopAll().to(*controller));
+        submitFromWindow(DriveIntent::stopAll().to(*controller));
     for (LocoPanel *panel : m_locoPanels)
         panel->kzSlider()->setValue(SliderStop);
 }

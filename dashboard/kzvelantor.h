@@ -4,6 +4,7 @@
 #include "link/locostate.h"
 
 #include <QMainWindow>
+#include <QSet>
 
 #include <array>
 #include <functional>
@@ -14,6 +15,7 @@ class AccessoryPanel;
 class LocoDriver;
 class LocoState;
 struct DriveIntent;
+struct DriveResult;
 struct LocoSnapshot;
 class CircuitLamp;
 class ControllerPort;
@@ -156,8 +158,12 @@ private:
                                           quint8 p3);
     // Drives panel's loco through the loco driver (intent's loco number is
     // the panel's); nothing when the numbers are refused, else whether the
-    // controller answered.
+    // intent went on its way (sent, or waiting for the line).
     std::optional<bool> driveLoco(int panel, DriveIntent intent);
+    // Hands a window's intent to the driver; when the line reports a
+    // failure, now or later, the window shows its boxes.
+    DriveResult submitFromWindow(DriveIntent intent);
+    void windowDriveFinished(const DriveIntent &intent, const DriveResult &result);
     // A loco changed in the loco state, by whatever source: the panels that
     // show it follow, sending nothing.
     void followLocoState(int number, const LocoSnapshot &before, const LocoSnapshot &after);
@@ -174,6 +180,9 @@ private:
     LocoDriver *m_driver = nullptr;
     PhoneThrottles *m_phones = nullptr;
     bool m_suppressSpeedCommand = false;
+    // The window's intents still waiting for the line, by their tags.
+    QSet<quint64> m_pendingDrives;
+    quint64 m_driveSerial = 0;
     std::array<int, PanelCount> m_lastSliderValue{};
     ModalRunner m_modalRunner;
     DocumentOpener m_documentOpener;

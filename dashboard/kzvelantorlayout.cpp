@@ -1,6 +1,7 @@
 #include "dashboard/kzvelantor.h"
 
 #include "common/program.h"
+#include "common/windowsequence.h"
 #include "dashboard/accessorypanel.h"
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/locopanel.h"
@@ -291,8 +292,11 @@ void kzVelantor::connectPanels()
         connect(panel->btnStop(), &QPushButton::clicked, this, [this, i] { clickStop(i); });
         connect(panel->kzSliderNo(), &LocoNumberBox::dropDown, this,
                 [this, i] { FillLocoNumberList(i); });
-        connect(panel->kzSliderNo(), &LocoNumberBox::focusLost, this,
-                [this, i] { ShowSpeedSteps(i); });
+        // A new loco number's speed steps are read when no sequence runs.
+        connect(panel->kzSliderNo(), &LocoNumberBox::focusLost, this, [this, i] {
+            if (!WindowSequence::isRunning())
+                ShowSpeedSteps(i);
+        });
 
         AccessoryPanel *accessory = m_accessoryPanels[i];
         connect(accessory, &AccessoryPanel::portClicked, this,

@@ -1,7 +1,9 @@
 #include "dashboard/kzvelantor.h"
 
 #include "common/flagscope.h"
+#include "common/lineboxes.h"
 #include "common/validation.h"
+#include "common/windowsequence.h"
 #include "dashboard/accessorypanel.h"
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/locopanel.h"
@@ -30,7 +32,28 @@ std::optional<bool> kzVelantor::driveLoco(int panel, DriveIntent intent)
     if (!loco)
         return std::nullopt;
     intent.loco = *loco;
-    return m_driver->submit(intent.to(*controller)).done();
+    return submitFromWindow(intent.to(*controller)).status != DriveResult::Status::Failed;
+}
+
+DriveResult kzVelantor::submitFromWindow(DriveIntent intent)
+{
+    intent.tag = ++m_driveSerial;
+    const DriveResult result = m_driver->submit(intent);
+    if (result.status == DriveResult::Status::Queued)
+        m_pendingDrives.insert(intent.tag);
+    else if (result.status == DriveResult::Status::Failed)
+        showExchangeBoxes(result.frame, Exchange::Window, result.exchange);
+    return result;
+}
+
+void kzVelantor::windowDriveFinished(const DriveIntent &intent, const DriveResult &result)
+{
+    if (intent.source != DriveSource::Window || !m_pendingDrives.remove(intent.tag))
+        return;
+    // The panel keeps what it shows, as for an answer that did not come at
+    // once; the user hears of it as for any window exchange.
+    if (result.status == DriveResult::Status::Failed)
+        showExchangeBoxes(result.frame, Exchange::Window, result.exchange);
 }
 
 void kzVelantor::followLocoState(int number, const LocoSnapshot &before, const LocoSnapshot &after)
@@ -113,7 +136,7 @@ void kzVelantor::ShowSpeedSteps(int panel)
         return;
     }
     const auto entry =
-        RunExchange(LocoFrames::locoEntry(*controller, *loco), Exchange::Window).reply;
+        RunWindowExchange(LocoFrames::locoEntry(*controller, *loco), Exchange::Window).reply;
     // Without a reply the speed steps are unknown: "Fehler", as for the
     // undefined code 0.
     label->setText(speedStepText(entry ? entry->p1 : LocoFlags::StepsUndefined));
@@ -121,6 +144,9 @@ void kzVelantor::ShowSpeedSteps(int panel)
 
 void kzVelantor::FillLocoNumberList(int panel)
 {
+    if (WindowSequence::refuses())
+        return;
+    const WindowSequence sequence;
     LocoNumberBox *box = m_locoPanels[panel]->kzSliderNo();
     const QString text = box->currentText();
     box->clear();
@@ -149,5 +175,5 @@ void kzVelantor::SwitchAccessoryPort(const QString &decoderIdText, int port, boo
     const auto controller = controllerNumber();
     if (!controller)
         return;
-    m_driver->submit(DriveIntent::accessory(decoderId, port, on).to(*controller));
+    submitFromWindow(DriveIntent::accessory(decoderId, port, on).to(*controller));
 }

@@ -20,6 +20,7 @@
 
 #include "common/program.h"
 #include "link/clock.h"
+#include "common/lineboxes.h"
 #include "link/exchange.h"
 #include "link/frame.h"
 #include "link/port.h"

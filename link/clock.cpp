@@ -7,7 +7,8 @@
 #include <QTimer>
 
 namespace {
-Clock *installedClock = nullptr;
+// Read by the line's worker thread as well.
+std::atomic<Clock *> installedClock = nullptr;
 } // namespace
 
 qint64 SystemClock::nowMs() const
@@ -52,7 +53,8 @@ void ManualClock::waitProcessingEvents(qint64 ms)
 Clock &programClock()
 {
     static SystemClock systemClock;
-    return installedClock ? *installedClock : systemClock;
+    Clock *installed = installedClock.load();
+    return installed ? *installed : systemClock;
 }
 
 void setProgramClock(Clock *clock)

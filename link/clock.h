@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <atomic>
+
 // The time source of the exchange time-outs, WaitSeconds and elapsed-time
 // displays. The program uses the monotonic system clock; tests install a
 // ManualClock so that no test ever sleeps.
@@ -29,17 +31,23 @@ public:
 };
 
 // A clock that moves only when told to. waitProcessingEvents processes the
-// pending events once and then advances by the whole wait.
+// pending events once and then advances by the whole wait. It may be read and
+// moved from the line's worker thread too.
 class ManualClock final : public Clock
 {
 public:
-    qint64 nowMs() const override { return m_now; }
+    qint64 nowMs() const override { return m_now.load(); }
     void waitProcessingEvents(qint64 ms) override;
     void advance(qint64 ms) { m_now += qMax<qint64>(0, ms); }
-    void advanceTo(qint64 ms) { m_now = qMax(m_now, ms); }
+    void advanceTo(qint64 ms)
+    {
+        qint64 now = m_now.load();
+        while (now < ms && !m_now.compare_exchange_weak(now, ms)) {
+        }
+    }
 
 private:
-    qint64 m_now = 1'000'000;
+    std::atomic<qint64> m_now = 1'000'000;
 };
 
 // A clock that runs factor times faster than real time, for tests that talk

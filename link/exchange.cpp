@@ -1,9 +1,9 @@
 #include "link/exchange.h"
 
 #include "common/errors.h"
-#include "common/messagebox.h"
 #include "common/program.h"
 #include "link/clock.h"
+#include "link/controllerline.h"
 #include "link/linklog.h"
 #include "link/port.h"
 #include "link/portsession.h"
@@ -17,16 +17,16 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
-void showAccessError(const PortError &error, const QString &device)
-{
-    sysShowError(QStringLiteral("Fehler beim Zugriff auf ") + currentPortName() + CrLf + CrLf
-                     + QStringLiteral("Bitte überprüfen Sie den eingestellten COM-Port.") + CrLf
-                     + CrLf + QStringLiteral("(Fehler ") + QString::number(error.number)
-                     + QStringLiteral(" - ") + portErrorDescription(error, device) + QStringLiteral(")"),
-                 false, false, QString());
-}
-
 } // namespace
+
+QString accessErrorText(const QString &portName, const PortAccessError &failure)
+{
+    return QStringLiteral("Fehler beim Zugriff auf ") + portName + CrLf + CrLf
+           + QStringLiteral("Bitte überprüfen Sie den eingestellten COM-Port.") + CrLf + CrLf
+           + QStringLiteral("(Fehler ") + QString::number(failure.error.number)
+           + QStringLiteral(" - ") + portErrorDescription(failure.error, failure.device)
+           + QStringLiteral(")");
+}
 
 QString noReplyText(quint8 controller)
 {
@@ -38,7 +38,7 @@ QString noReplyText(quint8 controller)
 
 ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &request,
                                 qint16 timeoutSeconds, CommandBuffer &received,
-                                bool accessErrorBox)
+                                PortError *writeError)
 {
     // Whatever waits from an earlier exchange, a late reply above all, must
     // never be taken for the answer to this request.
@@ -52,8 +52,8 @@ ExchangeFailure attemptExchange(ControllerPort &port, const CommandBuffer &reque
         PortError error = port.lastError();
         if (error.number == PortErrorNumber::None)
             error = portNotOpenError();
-        if (accessErrorBox)
-            showAccessError(error, port.devicePath());
+        if (writeError)
+            *writeError = error;
         // Nothing written, nothing to wait for.
         return ExchangeFailure::PortError;
     }
@@ -104,49 +104,10 @@ bool ExchangeFrame(ControllerPort &port, CommandBuffer &buffer, qint16 timeoutSe
 
 ExchangeResult RunExchange(const CommandBuffer &request, const ExchangePolicy &policy)
 {
-    ExchangeResult result;
-    if (isSimulationMode()) {
-        result.failure = ExchangeFailure::Simulation;
-        return result;
-    }
-    const qint16 attempts = policy.attempts == 0 ? qint16(3) : policy.attempts;
-
-    ControllerPort *port = controllerPort();
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        // A device that went away (a pulled cable) or was missing at start-up
-        // is taken back quietly as soon as it is there again.
-        if (port && !port->isOpen())
-            OpenPort(currentPortName(), true);
-        if (!port) {
-            if (policy.showAccessError)
-                showAccessError(portNotOpenError(), QString());
-            result.failure = ExchangeFailure::PortError;
-            continue;
-        }
-        CommandBuffer received;
-        result.failure = attemptExchange(*port, request, policy.timeoutSeconds, received,
-                                         policy.showAccessError);
-        if (result.failure == ExchangeFailure::None) {
-            result.reply = received;
-            return result;
-        }
-    }
-    if (policy.showFailure) {
-        // The answer is not looked at: Retry sends nothing again.
-        showMessageBox(BoxIcon::Warning, BoxButtons::RetryCancel, BoxAnswer::Retry, Program::Title,
-                       noReplyText(request.controller));
-    }
-    return result;
-}
-
-bool SendCommand(CommandBuffer &buffer, qint16 attempts, bool showFailure, qint16 timeoutSeconds)
-{
-    const ExchangeResult result =
-        RunExchange(buffer, ExchangePolicy{attempts, showFailure, timeoutSeconds});
-    if (!result.reply)
-        return false;
-    buffer = *result.reply;
-    return true;
+    LineRequest line;
+    line.frame = request;
+    line.policy = policy;
+    return controllerLine().exchange(line);
 }
 
 void WaitSeconds(float seconds)

@@ -1,7 +1,7 @@
 #include "link/locodriver.h"
 
-#include "common/flagscope.h"
 #include "link/commands.h"
+#include "link/controllerline.h"
 #include "link/linklog.h"
 #include "link/locoframes.h"
 #include "link/locostate.h"
@@ -57,6 +57,29 @@ CommandBuffer frameOf(const DriveIntent &intent, quint8 controller)
     return {};
 }
 
+LineKind kindOf(DriveIntent::Kind kind)
+{
+    switch (kind) {
+    case DriveIntent::Kind::Speed:
+        return LineKind::Speed;
+    case DriveIntent::Kind::Direction:
+        return LineKind::Direction;
+    case DriveIntent::Kind::Function:
+        return LineKind::Function;
+    case DriveIntent::Kind::Stop:
+        return LineKind::Stop;
+    case DriveIntent::Kind::StopAll:
+        return LineKind::StopAll;
+    case DriveIntent::Kind::Accessory:
+        return LineKind::Accessory;
+    }
+    return LineKind::Exchange;
+}
+
+// A remote source that names no client still gets a share of its own, apart
+// from the windows'.
+constexpr quint64 UnnamedClient = ~quint64(0);
+
 } // namespace
 
 DriveIntent DriveIntent::speed(int loco, quint8 speed)
@@ -89,11 +112,12 @@ DriveIntent DriveIntent::accessory(int decoderId, int port, bool on)
     return make(Kind::Accessory, decoderId, port, on);
 }
 
-DriveIntent DriveIntent::from(DriveSource from, quint64 mark) const
+DriveIntent DriveIntent::from(DriveSource from, quint64 mark, quint64 client) const
 {
     DriveIntent intent = *this;
     intent.source = from;
     intent.tag = mark;
+    intent.client = client;
     return intent;
 }
 
@@ -112,79 +136,82 @@ LocoDriver::LocoDriver(LocoState &state, QObject *parent)
 
 DriveResult LocoDriver::submit(const DriveIntent &intent)
 {
-    if (intent.source != DriveSource::Window && (m_running || m_programming)) {
-        if (intent.isEmergencyStop()) {
-            // A speed queued before the stop would set the loco moving again
-            // right after it: the stop replaces it, and its source hears
-            // that it was not sent.
-            QList<DriveIntent> superseded;
-            for (qsizetype i = m_queue.size() - 1; i >= 0; --i) {
-                const DriveIntent &queued = m_queue.at(i);
-                if (queued.kind == DriveIntent::Kind::Speed
-                    && (intent.kind == DriveIntent::Kind::StopAll || queued.loco == intent.loco))
-                    superseded.prepend(m_queue.takeAt(i));
-            }
-            // Behind earlier emergency stops, before everything else.
-            qsizetype at = 0;
-            while (at < m_queue.size() && m_queue.at(at).isEmergencyStop())
-                ++at;
-            m_queue.insert(at, intent);
-            for (const DriveIntent &dropped : std::as_const(superseded))
-                emit finished(dropped, {DriveResult::Status::NotSent, ExchangeFailure::None});
-        } else {
-            m_queue.append(intent);
-        }
-        return {DriveResult::Status::Queued, ExchangeFailure::None};
+    const std::optional<quint8> controller = intent.controller ? intent.controller
+                                                               : m_state.controller();
+    if (!controller || !inRange(intent)) {
+        const DriveResult refused{DriveResult::Status::NotSent, ExchangeFailure::None, {}, {}};
+        emit finished(intent, refused);
+        return refused;
     }
-    const DriveResult result = run(intent);
-    runQueue();
-    return result;
+    LineRequest request;
+    request.frame = frameOf(intent, *controller);
+    request.kind = kindOf(intent.kind);
+    request.loco = intent.loco;
+    if (intent.source == DriveSource::Window) {
+        request.policy = Exchange::Window;
+    } else {
+        request.policy = Exchange::Quiet;
+        request.client = intent.client != LineRequest::WindowClient ? intent.client : UnnamedClient;
+    }
+
+    // The outcome may come inside submit (an idle inline line, simulation
+    // mode, a frame refused at once); then it is this call's answer too.
+    const quint64 call = ++m_submitSerial;
+    const quint64 outer = m_submitting;
+    std::optional<DriveResult> outerImmediate = std::move(m_immediate);
+    m_submitting = call;
+    m_immediate.reset();
+    const CommandBuffer frame = request.frame;
+    controllerLine().submit(request, [this, intent, frame, call](const ExchangeResult &exchange) {
+        DriveResult result;
+        result.failure = exchange.failure;
+        result.frame = frame;
+        result.exchange = exchange;
+        // In simulation mode nothing is sent, and every throttle drives as
+        // if the controller had answered: the state follows, so panels and
+        // phones showing the same loco agree.
+        if (exchange.reply || exchange.failure == ExchangeFailure::Simulation)
+            result.status = DriveResult::Status::Done;
+        else if (exchange.failure == ExchangeFailure::Superseded
+                 || exchange.failure == ExchangeFailure::QueueFull)
+            result.status = DriveResult::Status::NotSent;
+        else
+            result.status = DriveResult::Status::Failed;
+        if (m_submitting == call)
+            m_immediate = result;
+        complete(intent, result);
+    });
+    const std::optional<DriveResult> immediate = std::move(m_immediate);
+    m_submitting = outer;
+    m_immediate = std::move(outerImmediate);
+    if (immediate)
+        return *immediate;
+    return {DriveResult::Status::Queued, ExchangeFailure::None, frame, {}};
+}
+
+void LocoDriver::complete(const DriveIntent &intent, const DriveResult &result)
+{
+    if (result.done())
+        applyToState(intent);
+    else if (result.status == DriveResult::Status::Failed && intent.source != DriveSource::Window)
+        emit noReply(intent, result.failure);
+    emit finished(intent, result);
 }
 
 void LocoDriver::setProgrammingTrackActive(bool active)
 {
     m_programming = active;
-    if (!active)
-        runQueue();
+    controllerLine().setClientsHeld(active);
 }
 
-DriveResult LocoDriver::run(const DriveIntent &intent)
+void LocoDriver::clientGone(quint64 client)
 {
-    DriveResult result;
-    const std::optional<quint8> controller = intent.controller ? intent.controller
-                                                               : m_state.controller();
-    if (!controller || !inRange(intent)) {
-        result.status = DriveResult::Status::NotSent;
-        emit finished(intent, result);
-        return result;
-    }
-    const ExchangePolicy policy =
-        intent.source == DriveSource::Window ? Exchange::Window : Exchange::Quiet;
-    // Until the outcome is told, whatever another source submits (from a
-    // box's event loop or from a slot of these signals) waits its turn.
-    const FlagScope running(m_running);
-    const ExchangeResult exchange = RunExchange(frameOf(intent, *controller), policy);
-    result.failure = exchange.failure;
-    // In simulation mode nothing is sent, and every throttle drives as if
-    // the controller had answered: the state follows, so panels and phones
-    // showing the same loco agree.
-    if (exchange.reply || exchange.failure == ExchangeFailure::Simulation) {
-        result.status = DriveResult::Status::Done;
-        applyToState(intent);
-    } else {
-        result.status = DriveResult::Status::Failed;
-        if (intent.source != DriveSource::Window)
-            emit noReply(intent, exchange.failure);
-    }
-    emit finished(intent, result);
-    return result;
+    controllerLine().dropClient(client);
 }
 
-void LocoDriver::runQueue()
+int LocoDriver::queuedCount() const
 {
-    // A slot of finished() may submit again; the loop takes that in turn.
-    while (!m_running && !m_programming && !m_queue.isEmpty())
-        run(m_queue.takeFirst());
+    return controllerLine().waitingCount();
 }
 
 void LocoDriver::applyToState(const DriveIntent &intent)

@@ -30,6 +30,8 @@ struct DriveIntent
     int value = 0;  // speed 0-255, function number, or accessory port
     bool on = false; // function or accessory on; forward for a direction
     quint64 tag = 0; // the source's own mark, handed back in the signals
+    // The network client a remote intent came from: its share of the line.
+    quint64 client = 0;
 
     static DriveIntent speed(int loco, quint8 speed);
     static DriveIntent direction(int loco, bool forward);
@@ -38,7 +40,7 @@ struct DriveIntent
     static DriveIntent stopAll();
     static DriveIntent accessory(int decoderId, int port, bool on);
 
-    DriveIntent from(DriveSource source, quint64 tag = 0) const;
+    DriveIntent from(DriveSource source, quint64 tag = 0, quint64 client = 0) const;
     DriveIntent to(quint8 controller) const;
     // An emergency stop (of one loco or of all) goes before everything
     // queued.
@@ -52,22 +54,27 @@ struct DriveResult
         Done,    // the controller answered (or simulation mode); the state follows
         Queued,  // waits; finished() tells the outcome later
         Failed,  // sent, but no valid reply (see failure)
-        NotSent, // a number out of range, or no checked controller
+        NotSent, // a number out of range, no checked controller, or a newer
+                 // command or a stop took its place (failure Superseded)
     };
     Status status = Status::NotSent;
     ExchangeFailure failure = ExchangeFailure::None;
+    // The frame and what the line said of it, for the boxes of a window's
+    // failed intent.
+    CommandBuffer frame;
+    ExchangeResult exchange;
 
     bool done() const { return status == Status::Done; }
 };
 
-// The only code that turns a drive intent into an exchange, and all drive
-// traffic in one order: while an exchange of the driver runs, or while the
-// programming track is switched on, intents of sources other than the window
-// wait in the queue and run when the line is free again; an emergency stop
-// goes before everything queued and replaces the speeds queued before it for
-// its locos. The state changes only when a valid reply
-// came. The driver shows no box of its own: a remote source's exchanges are
-// quiet, and their failure is reported by noReply().
+// The only code that turns a drive intent into a frame for the line
+// (ControllerLine), which puts all traffic in one order: stops first, a
+// newer speed or direction in place of one still waiting, the windows before
+// the network clients, each client within its share; while the programming
+// track is in use the remote intents other than stops wait. The state
+// changes only when a valid reply came. The driver shows no box: a window's
+// failed intent comes back in finished() with its frame and outcome, and the
+// window shows the box; a remote intent's failure is reported by noReply().
 class LocoDriver final : public QObject
 {
     Q_OBJECT
@@ -77,32 +84,35 @@ public:
 
     LocoState &state() const { return m_state; }
 
-    // Runs intent now or queues it (status Queued). A window intent always
-    // runs at once: the window in front owns the line.
+    // Hands intent to the line. The outcome comes in finished(); the status
+    // answered is the outcome when it came at once (an idle inline line,
+    // simulation mode, a refused number), else Queued.
     DriveResult submit(const DriveIntent &intent);
 
     // The programming window switched the programming track on or off; the
-    // queue runs once it is off.
+    // remote intents waiting go once it is off.
     void setProgrammingTrackActive(bool active);
     bool programmingTrackActive() const { return m_programming; }
-    bool isBusy() const { return m_running; }
-    int queuedCount() const { return int(m_queue.size()); }
+    // A network client is gone: its intents still waiting are dropped.
+    void clientGone(quint64 client);
+    int queuedCount() const;
 
 signals:
-    // Every intent that was run, at once or from the queue.
+    // Every intent handed in, with its outcome, once it is known.
     void finished(const DriveIntent &intent, const DriveResult &result);
     // A remote intent got no valid reply; the source tells its user.
     void noReply(const DriveIntent &intent, ExchangeFailure failure);
 
 private:
-    DriveResult run(const DriveIntent &intent);
-    void runQueue();
+    void complete(const DriveIntent &intent, const DriveResult &result);
     void applyToState(const DriveIntent &intent);
 
     LocoState &m_state;
-    QList<DriveIntent> m_queue;
-    bool m_running = false;
     bool m_programming = false;
+    // The submit call whose outcome came at once, while it runs.
+    quint64 m_submitting = 0;
+    quint64 m_submitSerial = 0;
+    std::optional<DriveResult> m_immediate;
 };
 
 // The driver of the running program (the main window's); nullptr when none

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QThread;
+
 // An error of the serial layer: the number the user is shown and a German
 // description that says what to do about it.
 struct PortError
@@ -29,7 +31,8 @@ constexpr int DeviceLost = 8022;        // the device went away while open
 // talks to the virtual command station in memory.
 //
 // The exchange waits through this interface: waitForBytesWritten and
-// waitForReadyRead block without processing window events. Implementations
+// waitForReadyRead block without processing events, on the line's own
+// thread (see ControllerLine). Implementations
 // close themselves on a fatal device error, so that a caller polling isOpen()
 // never loops on a dead device.
 class ControllerPort
@@ -54,4 +57,9 @@ public:
     virtual qint64 bytesAvailable() const = 0;
     virtual bool waitForReadyRead(int ms) = 0;
     virtual QByteArray readAll() = 0;
+
+    // The port is used from thread from now on (the line's worker, or back
+    // to the window's); a port with thread-bound parts moves them. Called
+    // on the thread the port is used from until then.
+    virtual void setThread(QThread *thread) { Q_UNUSED(thread); }
 };

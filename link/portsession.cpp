@@ -3,11 +3,11 @@
 #include "common/errors.h"
 #include "common/program.h"
 #include "common/settings.h"
+#include "link/controllerline.h"
 
 namespace {
 
 QString portName = QStringLiteral("NUL");
-ControllerPort *activePort = nullptr;
 
 const QString DeviceNotAvailableText = QStringLiteral("Schnittstelle nicht verfügbar");
 
@@ -21,6 +21,8 @@ QString currentPortName()
 void setCurrentPortName(const QString &name)
 {
     portName = name;
+    // A port found closed before an exchange is reopened on this device.
+    controllerLine().setReopenDevice(devicePathForPortNumber(portNumberFromName(name)));
 }
 
 bool isSimulationMode()
@@ -30,12 +32,12 @@ bool isSimulationMode()
 
 ControllerPort *controllerPort()
 {
-    return activePort;
+    return controllerLine().port();
 }
 
 void setControllerPort(ControllerPort *port)
 {
-    activePort = port;
+    controllerLine().setPort(port);
 }
 
 int portNumberFromName(const QString &name)
@@ -102,19 +104,12 @@ PortError portNotOpenError()
 
 bool OpenPort(const QString &name, bool quiet)
 {
-    ClosePort();
-    PortError error;
     const QString device = devicePathForPortNumber(portNumberFromName(name));
-    if (!activePort) {
-        error = {PortErrorNumber::NoSuchPort, DeviceNotAvailableText};
-    } else if (device.isEmpty()) {
-        error = {PortErrorNumber::NoSuchPort, DeviceNotAvailableText};
-    } else if (activePort->open(device)) {
+    // The line closes the port first and keeps the device for a quiet
+    // reopen before a later exchange.
+    const PortError error = controllerLine().open(device);
+    if (error.number == PortErrorNumber::None)
         return true;
-    } else {
-        error = activePort->lastError();
-        activePort->close();
-    }
     if (!quiet)
         sysShowError(openErrorText(name, error, device), false, false, QString());
     return false;
@@ -122,6 +117,5 @@ bool OpenPort(const QString &name, bool quiet)
 
 void ClosePort()
 {
-    if (activePort && activePort->isOpen())
-        activePort->close();
+    controllerLine().close();
 }

@@ -12,8 +12,9 @@ QString currentPortName();
 void setCurrentPortName(const QString &name);
 bool isSimulationMode();
 
-// The port object every exchange goes through. It belongs to the main window
-// (or to a test); nullptr when none is installed.
+// The port object every exchange goes through: the port of the program's
+// line (controllerLine()). It belongs to the main window (or to a test);
+// nullptr when none is installed.
 ControllerPort *controllerPort();
 void setControllerPort(ControllerPort *port);
 

@@ -132,6 +132,13 @@ SerialControllerPort::SerialControllerPort(QObject *parent)
 
 SerialControllerPort::~SerialControllerPort() = default;
 
+void SerialControllerPort::setThread(QThread *thread)
+{
+    // QSerialPort's notifiers belong to the thread that waits on the device.
+    moveToThread(thread);
+    m_port.moveToThread(thread);
+}
+
 DeviceAccess DeviceAccess::of(const QString &devicePath)
 {
     DeviceAccess access;

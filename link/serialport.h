@@ -53,6 +53,7 @@ public:
     qint64 bytesAvailable() const override;
     bool waitForReadyRead(int ms) override;
     QByteArray readAll() override;
+    void setThread(QThread *thread) override;
 
     // The German error for an open that failed with error on devicePath.
     static PortError openError(QSerialPort::SerialPortError error, const QString &devicePath);

@@ -1,6 +1,7 @@
 #include "locolist/lococonfig.h"
 
 #include "common/rules.h"
+#include "common/lineboxes.h"
 #include "link/commands.h"
 #include "link/exchange.h"
 
@@ -11,7 +12,7 @@ namespace {
 std::optional<CommandBuffer> exchange(quint8 controller, quint8 command, quint8 p1, quint8 p2,
                                       quint8 p3)
 {
-    return RunExchange(CommandBuffer{controller, command, p1, p2, p3}, Exchange::Window).reply;
+    return RunWindowExchange(CommandBuffer{controller, command, p1, p2, p3}, Exchange::Window).reply;
 }
 
 } // namespace

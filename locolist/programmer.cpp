@@ -1,5 +1,6 @@
 #include "locolist/programmer.h"
 
+#include "common/lineboxes.h"
 #include "link/commands.h"
 #include "link/exchange.h"
 #include "locolist/addressing.h"
@@ -36,7 +37,7 @@ void DecoderProgrammer::SetProgMode(bool on)
 {
     m_buffer = CommandBuffer{m_controller, Command::SetParameter, 0, Parameter::TrackOutput,
                              on ? TrackMode::Programming : TrackMode::Off};
-    const ExchangeResult result = RunExchange(m_buffer, Exchange::Background);
+    const ExchangeResult result = RunWindowExchange(m_buffer, Exchange::Background);
     if (result.reply)
         m_buffer = *result.reply;
 }
@@ -46,7 +47,7 @@ DecoderReply DecoderProgrammer::exchange(const CommandBuffer &frame, const Excha
 {
     m_buffer = frame;
     m_buffer.controller = m_controller;
-    const ExchangeResult result = RunExchange(m_buffer, policy);
+    const ExchangeResult result = RunWindowExchange(m_buffer, policy);
     // Without a valid reply nothing is known about the decoder.
     if (!result.reply)
         return DecoderReply::NoReply;

@@ -1,11 +1,14 @@
 #include "throttleserver/throttlehost.h"
 
+#include "link/controllerline.h"
 #include "link/locodriver.h"
 #include "link/locostate.h"
 #include "link/portsession.h"
 #include "link/trackpower.h"
 #include "throttleserver/throttlelog.h"
 #include "throttleserver/throttleserver.h"
+
+#include <QPointer>
 
 namespace {
 
@@ -69,27 +72,37 @@ bool DriverThrottleHost::controllerChecked() const
 
 void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
 {
-    using namespace ThrottleIntent;
-    if (const auto *speed = std::get_if<SetSpeed>(&intent)) {
-        submit(DriveIntent::speed(speed->loco, quint8(qBound(0, speed->speed, 255))));
-    } else if (const auto *direction = std::get_if<SetDirection>(&intent)) {
-        submit(DriveIntent::direction(direction->loco, direction->forward));
-    } else if (const auto *function = std::get_if<SetFunction>(&intent)) {
-        submit(DriveIntent::function(function->loco, function->function, function->on));
-    } else if (const auto *stop = std::get_if<Stop>(&intent)) {
-        submit(DriveIntent::stop(stop->loco));
-    } else if (std::holds_alternative<StopAll>(intent)) {
-        submit(DriveIntent::stopAll());
-    } else if (const auto *power = std::get_if<SetTrackPower>(&intent)) {
-        switchPower(power->on);
-    }
-    // Released, Quit and Closed send nothing: a released loco keeps running
-    // as it was left, and the server ends the connection itself.
+    performFor(0, intent);
 }
 
-void DriverThrottleHost::submit(const DriveIntent &intent)
+void DriverThrottleHost::performFor(quint64 client, const ThrottleIntentValue &intent)
 {
-    m_driver.submit(intent.from(DriveSource::Remote, PhoneTag));
+    using namespace ThrottleIntent;
+    if (const auto *speed = std::get_if<SetSpeed>(&intent)) {
+        submit(DriveIntent::speed(speed->loco, quint8(qBound(0, speed->speed, 255))), client);
+    } else if (const auto *direction = std::get_if<SetDirection>(&intent)) {
+        submit(DriveIntent::direction(direction->loco, direction->forward), client);
+    } else if (const auto *function = std::get_if<SetFunction>(&intent)) {
+        submit(DriveIntent::function(function->loco, function->function, function->on), client);
+    } else if (const auto *stop = std::get_if<Stop>(&intent)) {
+        submit(DriveIntent::stop(stop->loco), client);
+    } else if (std::holds_alternative<StopAll>(intent)) {
+        submit(DriveIntent::stopAll(), client);
+    } else if (const auto *power = std::get_if<SetTrackPower>(&intent)) {
+        switchPower(power->on, client);
+    } else if (const auto *closed = std::get_if<Closed>(&intent)) {
+        // A client that vanished leaves nothing waiting but its stops; one
+        // that said goodbye has its last commands still sent.
+        if (client != 0 && closed->reason != CloseReason::Quit)
+            m_driver.clientGone(client);
+    }
+    // Released and Quit send nothing: a released loco keeps running as it
+    // was left, and the server ends the connection itself.
+}
+
+void DriverThrottleHost::submit(const DriveIntent &intent, quint64 client)
+{
+    m_driver.submit(intent.from(DriveSource::Remote, PhoneTag, client));
 }
 
 void DriverThrottleHost::driveFinished(const DriveIntent &intent, const DriveResult &result)
@@ -107,24 +120,41 @@ void DriverThrottleHost::tellLoco(int loco)
         m_server->locoStateChanged(loco, locoState(loco));
 }
 
-void DriverThrottleHost::switchPower(bool on)
+void DriverThrottleHost::switchPower(bool on, quint64 client)
 {
-    const TrackPower before = m_state.trackPower();
     const std::optional<quint8> controller = m_state.controller();
-    // Track power is switched only between the driver's exchanges and not
-    // while the programming track is in use; otherwise the phone gets the
-    // state as it is.
     if (controller && isSimulationMode()) {
         // Nothing is sent; the phones switch as if the controller had.
+        const TrackPower before = m_state.trackPower();
         m_state.setTrackPower(on ? TrackPower::On : TrackPower::Off);
-    } else if (controller && !m_driver.isBusy() && !m_driver.programmingTrackActive()) {
-        const TrackPower after = switchTrackPower(*controller, on, Exchange::Quiet);
+        if (m_state.trackPower() == before && m_server)
+            m_server->trackPowerChanged(trackPower());
+        return;
+    }
+    // Not while the programming track is in use (switching would end its
+    // mode), and one switch at a time; otherwise the phone gets the state as
+    // it is.
+    if (!controller || m_driver.programmingTrackActive() || m_switchingPower) {
+        if (m_server)
+            m_server->trackPowerChanged(trackPower());
+        return;
+    }
+    m_switchingPower = true;
+    LineRequest pattern;
+    pattern.policy = Exchange::Quiet;
+    pattern.client = client != 0 ? client : ~quint64(0);
+    QPointer<DriverThrottleHost> self(this);
+    switchTrackPowerLater(controllerLine(), *controller, on, pattern, [self](TrackPower after) {
+        if (!self)
+            return;
+        self->m_switchingPower = false;
         if (after == TrackPower::Unknown) {
             qCInfo(kzThrottle) << "track power: the controller does not answer";
-            emit noReply();
+            emit self->noReply();
         }
-        m_state.setTrackPower(after);
-    }
-    if (m_state.trackPower() == before && m_server)
-        m_server->trackPowerChanged(trackPower());
+        const TrackPower before = self->m_state.trackPower();
+        self->m_state.setTrackPower(after);
+        if (self->m_state.trackPower() == before && self->m_server)
+            self->m_server->trackPowerChanged(self->trackPower());
+    });
 }

@@ -12,8 +12,9 @@ struct DriveResult;
 struct LocoSnapshot;
 
 // The phones' host in the running program: their loco intents go to the loco
-// driver as remote intents (quiet exchanges, no box), their track-power wish
-// to the track-power switch, and every change of the shared loco state and of
+// driver as remote intents (quiet exchanges, no box, each client with its
+// share of the line), their track-power wish to the track-power switch
+// (without waiting for the line), and every change of the shared loco state and of
 // track power goes back to every session through the server. A command the
 // controller refused or did not answer leaves the state as it was; the phones
 // holding that loco get it back, and noReply() tells the window.
@@ -31,6 +32,7 @@ public:
     WiThrottle::PowerState trackPower() const override;
     bool controllerChecked() const override;
     void perform(const ThrottleIntentValue &intent) override;
+    void performFor(quint64 client, const ThrottleIntentValue &intent) override;
 
     static PhoneLoco phoneLoco(const LocoSnapshot &snapshot);
     static WiThrottle::PowerState powerState(int trackPower);
@@ -40,12 +42,14 @@ signals:
     void noReply();
 
 private:
-    void submit(const DriveIntent &intent);
+    void submit(const DriveIntent &intent, quint64 client);
     void driveFinished(const DriveIntent &intent, const DriveResult &result);
-    void switchPower(bool on);
+    void switchPower(bool on, quint64 client);
     void tellLoco(int loco);
 
     LocoDriver &m_driver;
     LocoState &m_state;
     ThrottleServer *m_server = nullptr;
+    // A phone's switch of track power is on its way.
+    bool m_switchingPower = false;
 };

@@ -226,7 +226,9 @@ bool ThrottleServer::adopt(std::unique_ptr<ThrottleChannel> channel)
     auto connection = std::make_unique<Connection>();
     connection->channel = std::move(channel);
     connection->address = address;
-    connection->session = std::make_unique<ThrottleSession>(m_host, m_roster, m_clock.nowMs());
+    connection->host = std::make_unique<ClientHost>(m_host, ++m_lastClient);
+    connection->session =
+        std::make_unique<ThrottleSession>(*connection->host, m_roster, m_clock.nowMs());
     connection->session->setMomentaryFunctions(m_momentary);
     m_connections.push_back(std::move(connection));
     if (!m_heartbeatTimer.isActive())

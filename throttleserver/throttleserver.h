@@ -114,9 +114,30 @@ Q_SIGNALS:
     void clientsChanged();
 
 private:
+    // What one client's session sees of the host: every intent carries the
+    // client's number.
+    class ClientHost final : public ThrottleHost
+    {
+    public:
+        ClientHost(ThrottleHost &host, quint64 client) : m_host(host), m_client(client) {}
+        PhoneLoco locoState(int loco) const override { return m_host.locoState(loco); }
+        WiThrottle::PowerState trackPower() const override { return m_host.trackPower(); }
+        bool controllerChecked() const override { return m_host.controllerChecked(); }
+        void perform(const ThrottleIntentValue &intent) override
+        {
+            m_host.performFor(m_client, intent);
+        }
+
+    private:
+        ThrottleHost &m_host;
+        quint64 m_client;
+    };
+
     struct Connection
     {
         std::unique_ptr<ThrottleChannel> channel;
+        // Before the session, which uses it until it is destroyed.
+        std::unique_ptr<ClientHost> host;
         std::unique_ptr<ThrottleSession> session;
         QString address;
         QString name;
@@ -145,4 +166,5 @@ private:
     QList<int> m_roster;
     QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     std::vector<std::unique_ptr<Connection>> m_connections;
+    quint64 m_lastClient = 0;
 };

@@ -60,6 +60,13 @@ public:
     // nothing for a phone, and the session says why.
     virtual bool controllerChecked() const { return true; }
     virtual void perform(const ThrottleIntentValue &intent) = 0;
+    // The same intent, from the server's client number client: a host that
+    // shares the line fairly among its clients tells them apart by it.
+    virtual void performFor(quint64 client, const ThrottleIntentValue &intent)
+    {
+        Q_UNUSED(client);
+        perform(intent);
+    }
 };
 
 // One client's conversation, without I/O: bytes and the time in, lines out

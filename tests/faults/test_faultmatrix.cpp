@@ -3,6 +3,7 @@
 #include "dashboard/kzoptions.h"
 #include "link/clock.h"
 #include "link/commands.h"
+#include "common/lineboxes.h"
 #include "link/exchange.h"
 #include "link/portsession.h"
 #include "link/serialport.h"

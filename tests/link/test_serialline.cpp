@@ -1,5 +1,7 @@
+#include "common/lineboxes.h"
 #include "common/program.h"
 #include "link/commands.h"
+#include "link/controllerline.h"
 #include "link/exchange.h"
 #include "link/portsession.h"
 #include "link/serialport.h"
@@ -26,7 +28,20 @@ class TestSerialLine : public QObject
 
     QString linkPath() const { return m_dir.filePath(QStringLiteral("ttyController")); }
 
+#ifdef KZ_THREADED_LINE
+    // The same rows on the line's worker thread, as the program runs them.
+    ControllerLine m_line{ControllerLine::Mode::Threaded};
+#endif
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+#ifdef KZ_THREADED_LINE
+        setControllerLine(&m_line);
+#endif
+    }
+    void cleanupTestCase() { setControllerLine(nullptr); }
+
     void init()
     {
         m_station = std::make_unique<PtyStation>(PtyStation::Threading::OwnThread);

@@ -2,6 +2,7 @@
 #include "simulator/stationcore.h"
 
 #include "link/clock.h"
+#include "common/lineboxes.h"
 #include "link/exchange.h"
 #include "link/portsession.h"
 
