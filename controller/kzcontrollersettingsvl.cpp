@@ -1,9 +1,11 @@
 #include "controller/kzcontrollersettingsvl.h"
 
 #include "common/commandbutton.h"
+#include "common/flagscope.h"
 #include "common/messagebox.h"
 #include "common/program.h"
 #include "common/validation.h"
+#include "common/windowsequence.h"
 #include "controller/controllersettings.h"
 #include "controller/modulebuffer.h"
 
@@ -249,6 +251,8 @@ void kzControllerSettingsVL::activateFirstTime()
     m_data.FirstActivation = false;
     setWindowTitle(windowTitle() + QStringLiteral(" (Controller ")
                    + QString::number(m_data.ControllerID) + QLatin1Char(')'));
+    const FlagScope busy(m_busy);
+    const WindowSequence sequence;
     m_readSucceeded = GetControllerSettings(m_data, moduleCommandBuffer());
     showData();
     // Values a failed read did not reach may belong to an earlier opening,
@@ -295,9 +299,17 @@ void kzControllerSettingsVL::setEditing(bool editing)
         sysSetFocus(m_txtOperationPin);
 }
 
+void kzControllerSettingsVL::done(int result)
+{
+    // The dialog stays while the controller is read or written.
+    if (m_busy)
+        return;
+    QDialog::done(result);
+}
+
 void kzControllerSettingsVL::changeSettings()
 {
-    if (!m_readSucceeded)
+    if (!m_readSucceeded || m_busy)
         return;
     const BoxAnswer answer = showMessageBox(BoxIcon::Critical, BoxButtons::YesNo, BoxAnswer::No,
                                             Program::Title, changeWarningText());
@@ -308,7 +320,7 @@ void kzControllerSettingsVL::changeSettings()
 
 void kzControllerSettingsVL::saveSettings()
 {
-    if (!m_editing)
+    if (!m_editing || m_busy)
         return;
     // Without a known layout every monitoring text would become pin 0.
     if (m_data.ControllerType != ControllerLayout::Mega
@@ -333,7 +345,13 @@ void kzControllerSettingsVL::saveSettings()
     if (!m_chkHWNotstop->isHidden())
         changed.HWNotstopOn = m_chkHWNotstop->isChecked();
 
-    if (!SetControllerSettings(changed, moduleCommandBuffer())) {
+    bool saved = false;
+    {
+        const FlagScope busy(m_busy);
+        const WindowSequence sequence;
+        saved = SetControllerSettings(changed, moduleCommandBuffer());
+    }
+    if (!saved) {
         showMessageBox(BoxIcon::Warning, BoxButtons::Ok, BoxAnswer::Ok, Program::Title,
                        notSavedText());
         return;

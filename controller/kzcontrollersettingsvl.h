@@ -43,6 +43,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void done(int result) override;
 
 private slots:
     void activateFirstTime();
@@ -61,6 +62,8 @@ private:
     ControllerSettingsData &m_data;
     bool m_editing = false;
     bool m_readSucceeded = false;
+    // The controller is being read or written.
+    bool m_busy = false;
 
     QLabel *m_lblFirmwareVersion = nullptr;
     QLabel *m_lblControllerType = nullptr;

@@ -7,6 +7,7 @@
 #include "common/rules.h"
 #include "common/settings.h"
 #include "common/validation.h"
+#include "common/windowsequence.h"
 #include "link/clock.h"
 #include "link/commands.h"
 #include "link/exchange.h"
@@ -33,6 +34,19 @@
 using ProgFields::ProgType;
 
 namespace {
+
+// Busy for the length of an operation, so that a click that comes through
+// while it waits for the line cannot start a second one; the cursor shows
+// that the program is busy.
+class OperationScope
+{
+public:
+    explicit OperationScope(bool &busy) : m_flag(busy) {}
+
+private:
+    FlagScope m_flag;
+    WindowSequence m_sequence;
+};
 
 const QString Caption = QStringLiteral("Lok-Konfiguration / Programmierung");
 const QString AutoConfigKey = QStringLiteral("AutoConfig");
@@ -143,6 +157,7 @@ void kzLocoList::firstActivation()
     if (!m_firstActivation || !isVisible())
         return;
     m_firstActivation = false;
+    const OperationScope busy(m_busy);
     m_activated = true;
     ReadLocoList();
     FillLocoTree();
@@ -166,8 +181,11 @@ void kzLocoList::done(int result)
     // programming mode with the window: it has to end first.
     if (m_busy || !m_display->breakButton()->isHidden())
         return;
-    if (m_activated)
+    if (m_activated) {
+        // Switching the programming track off is an exchange too.
+        const OperationScope busy(m_busy);
         unload();
+    }
     QDialog::done(result);
     load();
 }
@@ -282,9 +300,7 @@ void kzLocoList::toolButtonClicked(const QString &key)
 {
     if (m_busy)
         return;
-    // Busy for the length of the operation, so that a click that comes
-    // through while it waits cannot start a second one.
-    const FlagScope busy(m_busy);
+    const OperationScope busy(m_busy);
     if (key.compare(QLatin1String("btnAdd"), Qt::CaseInsensitive) == 0)
         AddLoco();
     else if (key.compare(QLatin1String("btnDelete"), Qt::CaseInsensitive) == 0)
@@ -414,9 +430,7 @@ void kzLocoList::runOperation(int operation)
         return;
     if (!sysDataOK(this))
         return;
-    // Busy for the length of the operation, so that a click that comes
-    // through while it waits cannot start a second one.
-    const FlagScope busy(m_busy);
+    const OperationScope busy(m_busy);
     SetProgMode(true);
     switch (ProgFields::Operation(operation)) {
     case ProgFields::Operation::Verify:
@@ -490,9 +504,7 @@ void kzLocoList::setLocoNumber()
 {
     if (m_busy || !sysDataOK(this))
         return;
-    // Busy for the length of the operation, so that a click that comes
-    // through while it waits cannot start a second one.
-    const FlagScope busy(m_busy);
+    const OperationScope busy(m_busy);
     const int number = ProgFields::wholeNumber(m_locoNumber->text());
     const QString n = QString::number(number);
     if (showMessageBox(BoxIcon::Question, BoxButtons::YesNo, BoxAnswer::No, Program::Title,
@@ -523,9 +535,7 @@ void kzLocoList::recogniseLocoNumber()
 {
     if (m_busy)
         return;
-    // Busy for the length of the operation, so that a click that comes
-    // through while it waits cannot start a second one.
-    const FlagScope busy(m_busy);
+    const OperationScope busy(m_busy);
     ProgButtonsEnabled(false);
     SetLed(Lamp::Running);
     setStatus(Blue, QStringLiteral("Lok-Nummern-Erkennung ..."));
@@ -570,7 +580,7 @@ void kzLocoList::runDecoderJob(const DecoderTab::Request &request)
 {
     if (m_busy)
         return;
-    const FlagScope busy(m_busy);
+    const OperationScope busy(m_busy);
     // The job shows its lamps, progress and abort on the decoder tab.
     m_display = m_decoderTab->display();
     ProgButtonsEnabled(false);

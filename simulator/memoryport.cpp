@@ -115,7 +115,7 @@ bool MemoryPort::waitForReadyRead(int ms)
     if (auto *manual = dynamic_cast<ManualClock *>(&programClock()))
         manual->advanceTo(until);
     else if (until > now)
-        QThread::msleep(quint64(until - now));
+        QThread::msleep(quint64(programClock().portWaitMs(until - now)));
     return collectDue();
 }
 

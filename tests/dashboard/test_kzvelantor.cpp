@@ -11,7 +11,9 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/pictures.h"
 #include "dashboard/throttledialog.h"
+#include "common/windowsequence.h"
 #include "link/commands.h"
+#include "link/controllerline.h"
 #include "link/locodriver.h"
 #include "locolist/kzlocolist.h"
 #include "throttleserver/phonethrottles.h"
@@ -127,6 +129,7 @@ private slots:
     void sliderKeys();
     void panelStopSendsOneCommand();
     void globalStopSendsOneCommand();
+    void stopGoesOutWhileACheckWaits();
     void lightAndFunctionKeys();
     void directionToggle();
     void everyToggleSendsWhatItShows_data();
@@ -589,6 +592,52 @@ void TestKzVelantor::globalStopSendsOneCommand()
         QVERIFY(w.locoPanel(i)->kzSliderNo()->isEnabled());
     }
     QVERIFY(!w.suppressSpeedCommand());
+}
+
+// The program's line on its worker thread: while the check waits for a
+// controller that does not answer, the window takes input. A second check
+// is refused, Escape's stop of all goes out between the check's two
+// attempts, and the check then goes on as if nothing had happened.
+void TestKzVelantor::stopGoesOutWhileACheckWaits()
+{
+    // Two seconds of the exchange's time-out pass in 200 ms.
+    ScaledClock scaled(10);
+    setProgramClock(&scaled);
+    ControllerLine line(ControllerLine::Mode::Threaded);
+    setControllerLine(&line);
+    {
+        kzVelantor &w = checkedWindow();
+        m_rig->station.addFault(Fault::noReply(1));
+        bool answeredDuringTheCheck = false;
+        QTimer::singleShot(10, &w, [&] {
+            answeredDuringTheCheck = WindowSequence::isRunning();
+            w.btnCheck()->click();
+            QTest::keyClick(&w, Qt::Key_Escape);
+        });
+
+        w.btnCheck()->click();
+
+        QVERIFY(answeredDuringTheCheck);
+        const Requests expected{
+            statusQuery(),
+            frame(1, Command::StopLoco, 0, 255, 255),
+            statusQuery(),
+            frame(1, Command::QueryController, 0, Selector::Version, 0),
+            frame(1, Command::ReadLocoEntry, 0, 1, 0),
+            frame(1, Command::ReadLocoEntry, 0, 2, 0),
+            frame(1, Command::ReadLocoEntry, 0, 3, 0),
+            frame(1, Command::ReadLocoEntry, 0, 4, 0),
+            statusQuery(),
+            statusQuery(),
+        };
+        QCOMPARE(m_rig->takeRequests(), expected);
+        QCOMPARE(w.lblStatus()->text(), QStringLiteral("OK (Firmware 5.2.0) "));
+        QCOMPARE(m_rig->boxes.count(), 0);
+        QVERIFY(!WindowSequence::isRunning());
+    }
+    m_window.reset();
+    setControllerLine(nullptr);
+    setProgramClock(&m_rig->clock);
 }
 
 void TestKzVelantor::lightAndFunctionKeys()

@@ -7,6 +7,8 @@
 #include "scriptedobserver.h"
 
 #include "link/commands.h"
+#include "link/locodriver.h"
+#include "link/locostate.h"
 #include "link/portsession.h"
 #include "locolist/addressing.h"
 #include "locolist/programmer.h"
@@ -54,6 +56,7 @@ private slots:
     void singleJudging();
     void programmingModeFrames();
     void readCvBitsFindsSetBits();
+    void stopGoesBetweenTwoChecks();
     void readCvBitsNinthCheck_data();
     void readCvBitsNinthCheck();
     void findValueRegister();
@@ -203,6 +206,35 @@ void TestProgramming::readCvBitsFindsSetBits()
     QCOMPARE(r.observer.runningStates, (QList<bool>{true, false}));
     QCOMPARE(r.observer.exchanges, 8);
     QCOMPARE(r.rig.boxes.count(), 0);
+}
+
+// A phone's stop during a job on the programming track goes between two of
+// its exchanges and drops the speed waiting for that loco; the job goes on
+// as if nothing had happened.
+void TestProgramming::stopGoesBetweenTwoChecks()
+{
+    ProgrammerRig r;
+    r.rig.station.setCv(29, 6);
+    LocoState state;
+    state.setController(1);
+    LocoDriver driver(state);
+    driver.setProgrammingTrackActive(true);
+    QCOMPARE(driver.submit(DriveIntent::speed(3, 200).from(DriveSource::Remote, 0, 1)).status,
+             DriveResult::Status::Queued);
+    r.rig.takeRequests();
+    r.observer.afterExchange = [&](int exchange) {
+        if (exchange == 3)
+            driver.submit(DriveIntent::stop(3).from(DriveSource::Remote, 0, 2));
+    };
+
+    QCOMPARE(r.programmer.ReadCVBits(29), 6);
+    driver.setProgrammingTrackActive(false);
+
+    const QList<CommandBuffer> requests = r.rig.takeRequests();
+    QCOMPARE(requests.size(), 9);
+    QCOMPARE(requests.at(3), (CommandBuffer{1, Command::StopLoco, 0, 3, 0}));
+    QCOMPARE(p1s(requests.mid(0, 3) + requests.mid(4)), (QList<int>{8, 9, 10, 11, 12, 13, 14, 15}));
+    QCOMPARE(int(state.loco(3).speed), 0);
 }
 
 void TestProgramming::readCvBitsNinthCheck_data()
