@@ -169,13 +169,19 @@ int main(int argc, char *argv[])
         QStringLiteral("CVs, die der Decoder nicht hat, z. B. 9-16,20 (Bereiche und einzelne "
                        "CVs, durch Komma getrennt)."),
         QStringLiteral("Liste"));
+    const QCommandLineOption lineSpeedOption(
+        QStringLiteral("line-speed"),
+        QStringLiteral("Antwortet im Takt einer seriellen Leitung mit <Baud> Bit/s, z. B. 115200: "
+                       "die Bytes von Befehl und Antwort brauchen ihre Zeit (0 bis 4000000, "
+                       "Vorgabe 0: ohne Leitungszeit)."),
+        QStringLiteral("Baud"), QStringLiteral("0"));
     const QCommandLineOption logOption(
         QStringLiteral("log"),
         QStringLiteral("Schreibt jeden empfangenen und gesendeten Rahmen hexadezimal auf die "
                        "Fehlerausgabe."));
     parser.addOptions({linkOption, controllerOption, firmwareOption, layoutOption, timingOption,
                        noDecoderOption, makerOption, versionOption, demoOption, resetOption,
-                       loseAcksOption, withoutCvsOption, logOption});
+                       loseAcksOption, withoutCvsOption, lineSpeedOption, logOption});
     parser.process(app);
 
     StationCore core;
@@ -208,6 +214,10 @@ int main(int argc, char *argv[])
     core.setResetOnOpenMs(int(resetMs));
 
     core.setRealisticTiming(parser.isSet(timingOption));
+    const uint baud = parser.value(lineSpeedOption).toUInt(&ok);
+    if (!ok || baud > 4'000'000)
+        return fail(QStringLiteral("Die Leitungsgeschwindigkeit liegt zwischen 0 und 4000000 Baud."));
+    core.setLineSpeed(int(baud));
     if (parser.isSet(demoOption))
         setUpDemo(core);
     core.setDecoderPresent(!parser.isSet(noDecoderOption));

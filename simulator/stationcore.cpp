@@ -836,8 +836,12 @@ StationCore::Outgoing StationCore::applyFaults(const Answer &answer)
 void StationCore::sendReply(Outgoing out, qint64 nowMs)
 {
     // The firmware handles one request at a time: a reply never overtakes an
-    // earlier one.
-    const qint64 dueMs = qMax(nowMs, m_busyUntilMs) + out.delayMs;
+    // earlier one. On a line with a speed, the request's six bytes and the
+    // reply's take their time on the wire too.
+    qint64 lineMs = 0;
+    if (m_lineBaud > 0)
+        lineMs = qRound64(double(Frame::Size + out.bytes.size()) * 10'000.0 / m_lineBaud);
+    const qint64 dueMs = qMax(nowMs, m_busyUntilMs) + out.delayMs + lineMs;
 
     LogEntry entry;
     entry.direction = LogEntry::Sent;

@@ -243,6 +243,11 @@ public:
     void setReplyDelayMs(int ms) { m_replyDelayMs = qMax(0, ms); }
     void setRealisticTiming(bool on) { m_realisticTiming = on; }
     bool realisticTiming() const { return m_realisticTiming; }
+    // A serial line of baud bits per second (ten bits a byte): a reply is
+    // due only after the request's and its own bytes have passed it. 0, the
+    // default, is a line that takes no time.
+    void setLineSpeed(int baud) { m_lineBaud = qMax(0, baud); }
+    int lineSpeed() const { return m_lineBaud; }
 
     // A board that restarts when its port is opened (the DTR line resets
     // it): for ms milliseconds after deviceOpened() its boot loader runs, and
@@ -335,6 +340,7 @@ private:
     StationState m_state;
     int m_replyDelayMs = 1;
     bool m_realisticTiming = false;
+    int m_lineBaud = 0;
     int m_resetOnOpenMs = 0;
     qint64 m_bootingUntilMs = 0;
     QList<Fault> m_faults;

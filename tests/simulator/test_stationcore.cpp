@@ -405,26 +405,35 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("realistic");
         QTest::addColumn<CommandBuffer>("request");
+        QTest::addColumn<int>("lineSpeed"); // baud; 0 for a line without time
         QTest::addColumn<qint64>("delay");
 
-        QTest::newRow("verify, plain") << false << cb(1, 33, 3, 1, 0) << qint64(1);
-        QTest::newRow("status, realistic") << true << cb(1, 2, 0, 0, 0) << qint64(1);
-        QTest::newRow("verify acknowledged") << true << cb(1, 33, 3, 1, 0) << qint64(100);
-        QTest::newRow("verify not acknowledged") << true << cb(1, 33, 4, 1, 0) << qint64(150);
-        QTest::newRow("bit check acknowledged") << true << cb(1, 34, 9, 29, 0) << qint64(100);
-        QTest::newRow("write") << true << cb(1, 30, 4, 1, 0) << qint64(150);
-        QTest::newRow("register write") << true << cb(1, 32, 4, 1, 0) << qint64(150);
-        QTest::newRow("restart") << true << cb(1, 1, 0, 3, 0) << qint64(300);
+        QTest::newRow("verify, plain") << false << cb(1, 33, 3, 1, 0) << 0 << qint64(1);
+        QTest::newRow("status, realistic") << true << cb(1, 2, 0, 0, 0) << 0 << qint64(1);
+        QTest::newRow("verify acknowledged") << true << cb(1, 33, 3, 1, 0) << 0 << qint64(100);
+        QTest::newRow("verify not acknowledged") << true << cb(1, 33, 4, 1, 0) << 0 << qint64(150);
+        QTest::newRow("bit check acknowledged") << true << cb(1, 34, 9, 29, 0) << 0 << qint64(100);
+        QTest::newRow("write") << true << cb(1, 30, 4, 1, 0) << 0 << qint64(150);
+        QTest::newRow("register write") << true << cb(1, 32, 4, 1, 0) << 0 << qint64(150);
+        QTest::newRow("restart") << true << cb(1, 1, 0, 3, 0) << 0 << qint64(300);
+        // Twelve bytes of ten bits each pass the line: about 1 ms at
+        // 115200 baud, 12.5 ms at 9600, besides the station's own time.
+        QTest::newRow("status at 115200 baud") << false << cb(1, 2, 0, 0, 0) << 115200 << qint64(2);
+        QTest::newRow("status at 9600 baud") << false << cb(1, 2, 0, 0, 0) << 9600 << qint64(14);
+        QTest::newRow("write at 9600 baud, realistic")
+            << true << cb(1, 30, 4, 1, 0) << 9600 << qint64(163);
     }
 
     void timing()
     {
         QFETCH(bool, realistic);
         QFETCH(CommandBuffer, request);
+        QFETCH(int, lineSpeed);
         QFETCH(qint64, delay);
 
         m_core.setTrackOutput(TrackOutput::Programming);
         m_core.setRealisticTiming(realistic);
+        m_core.setLineSpeed(lineSpeed);
         m_core.receive(Frame::encode(request), m_now);
         QCOMPARE(m_core.nextDueMs(), std::optional<qint64>(m_now + delay));
         QVERIFY(m_core.takeDue(m_now + delay - 1).isEmpty());
