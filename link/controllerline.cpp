@@ -158,11 +158,18 @@ quint64 ControllerLine::submit(const LineRequest &request, Done done)
     if (done)
         m_done.insert(ticket, std::move(done));
     QList<LineQueue::Dropped> dropped;
+    bool wake = false;
     {
         const std::lock_guard lock(m_mutex);
-        dropped = m_queue.push(ticket, request, programClock().nowMs());
+        const qint64 now = programClock().nowMs();
+        dropped = m_queue.push(ticket, request, now);
+        // A frame that must wait for its client's budget wakes nobody: the
+        // worker looks again when the budget has refilled (unless it waits
+        // for nothing in particular and has to learn when that is).
+        wake = m_queue.couldGo(request, now) || m_workerParked;
     }
-    m_wake.notify_all();
+    if (wake)
+        m_wake.notify_all();
     deliverDropped(dropped);
     if (m_mode == Mode::Inline && !m_sending && !m_pumping)
         runReady();
@@ -410,7 +417,9 @@ void ControllerLine::workerLoop()
                     qBound<qint64>(1, programClock().portWaitMs(*due - now), MaxIdleWaitMs);
                 m_wake.wait_for(lock, std::chrono::milliseconds(waitMs));
             } else {
+                m_workerParked = true;
                 m_wake.wait(lock);
+                m_workerParked = false;
             }
             continue;
         }

@@ -119,6 +119,8 @@ private:
     QList<std::function<void()>> m_controls;
     bool m_sending = false;
     bool m_stopping = false;
+    // The worker waits with no time set: any new frame wakes it.
+    bool m_workerParked = false;
     // Inline: a loop sending the ready frames is running further up.
     bool m_pumping = false;
     bool m_wakeScheduled = false;

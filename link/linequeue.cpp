@@ -163,6 +163,22 @@ std::optional<LineQueue::Entry> LineQueue::takeNext(qint64 nowMs)
     return std::nullopt;
 }
 
+bool LineQueue::couldGo(const LineRequest &request, qint64 nowMs) const
+{
+    if (request.isStop() || request.client == LineRequest::WindowClient)
+        return true;
+    if (m_clientsHeld)
+        return false;
+    for (const Client &known : m_clients) {
+        if (known.id == request.client) {
+            Client client = known;
+            refill(client, nowMs);
+            return client.tokens >= 1.0;
+        }
+    }
+    return true;
+}
+
 std::optional<qint64> LineQueue::nextBudgetMs(qint64 nowMs) const
 {
     if (m_clientsHeld)

@@ -86,6 +86,10 @@ public:
     // A stop or a window's frame waits: something may go at once.
     bool hasUrgent() const { return !m_stops.isEmpty() || !m_window.isEmpty(); }
 
+    // Whether a frame of this request's source could go at nowMs: a stop, a
+    // window's frame, or a client's with budget left (and not held).
+    bool couldGo(const LineRequest &request, qint64 nowMs) const;
+
     // When a client's frame held back by its budget may go; none when no
     // frame waits for budget.
     std::optional<qint64> nextBudgetMs(qint64 nowMs) const;

@@ -109,6 +109,9 @@ void DriverThrottleHost::driveFinished(const DriveIntent &intent, const DriveRes
 {
     if (intent.tag != PhoneTag || intent.source != DriveSource::Remote || result.done())
         return;
+    // A newer command or a stop took its place: what it says comes instead.
+    if (result.failure == ExchangeFailure::Superseded)
+        return;
     // Nothing changed: the phones that moved their slider move it back.
     if (intent.kind != DriveIntent::Kind::StopAll && intent.kind != DriveIntent::Kind::Accessory)
         tellLoco(intent.loco);

@@ -7,12 +7,18 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 
 // What one client may have waiting unread. A session closes a client whose
 // line grows past 1 KiB, so this bounds what a fast sender can make us hold.
 constexpr qint64 ReadBufferBytes = 16 * 1024;
+// A fast sender's bytes are handed on a slice at a time, each slice in a turn
+// of the event loop of its own: between two slices the window and the other
+// clients have their turn (a slice of speed lines for 32 locos takes the
+// window's thread about half a millisecond).
+constexpr qint64 SliceBytes = 256;
 
 // An app's connection: a byte stream, lines ended by LF.
 class TcpChannel final : public ThrottleChannel
@@ -21,13 +27,16 @@ public:
     explicit TcpChannel(QTcpSocket *socket) : m_socket(socket)
     {
         socket->setReadBufferSize(ReadBufferBytes);
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] {
-            const QByteArray bytes = m_socket->readAll();
-            // A copy: the hook may end the connection and with it this channel.
-            if (const auto hook = onReceived)
-                hook(bytes);
-        });
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { readSlice(); });
         QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] {
+            // What came before the end still counts (a Q above all).
+            const std::weak_ptr<bool> alive = m_alive;
+            if (const QByteArray rest = m_socket->readAll(); !rest.isEmpty()) {
+                if (const auto hook = onReceived)
+                    hook(rest);
+            }
+            if (alive.expired())
+                return;
             if (const auto hook = onLost)
                 hook();
         });
@@ -66,7 +75,28 @@ public:
     }
 
 private:
+    void readSlice()
+    {
+        const QByteArray bytes = m_socket->read(SliceBytes);
+        if (m_socket->bytesAvailable() > 0 && !m_slicePending) {
+            // readyRead comes again only for new bytes: the rest is taken
+            // in the next turn, unless the channel is gone by then.
+            m_slicePending = true;
+            QMetaObject::invokeMethod(m_socket, [alive = std::weak_ptr<bool>(m_alive), this] {
+                if (alive.expired())
+                    return;
+                m_slicePending = false;
+                readSlice();
+            }, Qt::QueuedConnection);
+        }
+        // A copy: the hook may end the connection and with it this channel.
+        if (const auto hook = onReceived; hook && !bytes.isEmpty())
+            hook(bytes);
+    }
+
     QTcpSocket *m_socket;
+    bool m_slicePending = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 
 } // namespace
