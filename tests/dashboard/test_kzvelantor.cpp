@@ -170,6 +170,7 @@ private slots:
     void everyInputHasAnAccessibleName();
     void toolBarReachedByKeyboard();
     void phoneDrivesALocoThePanelShows();
+    void aFloodOfSpeedLinesIsMergedPerLoco();
     void phoneServerOnAPortInUse();
     void throttleDialogSwitchesTheServer();
     void throttleDialogShowsTheWebAddress();
@@ -1384,6 +1385,57 @@ void TestKzVelantor::toolBarReachedByKeyboard()
 // A phone that knows only the protocol drives loco 3 over TCP: the frames
 // are the panel's, the panel showing loco 3 follows, and what the window
 // changes reaches the phone.
+// A phone holding 32 locos writes 1,600 speed lines in one go, on the
+// program's threaded line: a few frames per loco reach the station, each
+// loco ends at the last speed, and the line is idle again.
+void TestKzVelantor::aFloodOfSpeedLinesIsMergedPerLoco()
+{
+    setProgramClock(nullptr);
+    ControllerLine line(ControllerLine::Mode::Threaded);
+    setControllerLine(&line);
+    {
+        kzVelantor &w = window();
+        QCOMPARE(w.phoneThrottles().start(0), PhoneThrottles::StartResult::Started);
+        checkedWindow();
+        PhoneClient phone(w.phoneThrottles().port());
+        QByteArray hello("NFlut\n");
+        for (int loco = 1; loco <= 32; ++loco)
+            hello += "M0+S" + QByteArray::number(loco) + "<;>S" + QByteArray::number(loco) + '\n';
+        phone.send(hello);
+        QTRY_VERIFY(phone.unread().contains("M0+S32<;>"));
+        m_rig->takeRequests();
+
+        // Full speed comes only with the last line.
+        QByteArray flood;
+        for (int i = 0; i < 1599; ++i)
+            flood += "M0A*<;>V" + QByteArray::number(20 + i % 100) + '\n';
+        flood += "M0A*<;>V126\n";
+        phone.send(flood);
+        const auto settled = [&] {
+            for (int loco = 1; loco <= 32; ++loco) {
+                if (w.locoState().loco(loco).speed != 255)
+                    return false;
+            }
+            return line.isIdle();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
+
+        const Requests requests = m_rig->takeRequests();
+        QVERIFY2(requests.size() >= 32 && requests.size() <= 200,
+                 qPrintable(QString::number(requests.size())));
+        QHash<int, quint8> last;
+        for (const CommandBuffer &request : requests) {
+            QCOMPARE(request.command, Command::SetSpeed);
+            last[request.p2] = request.p1;
+        }
+        QCOMPARE(last.size(), 32);
+        QCOMPARE(QSet<quint8>(last.cbegin(), last.cend()), QSet<quint8>{255});
+    }
+    m_window.reset();
+    setControllerLine(nullptr);
+    setProgramClock(&m_rig->clock);
+}
+
 void TestKzVelantor::phoneDrivesALocoThePanelShows()
 {
     m_rig->station.setLocos({{3, 0}, {1012, 0}});
