@@ -61,11 +61,14 @@ void LineQueue::refill(Client &client, qint64 nowMs) const
     client.refilledMs = std::max(client.refilledMs, nowMs);
 }
 
-void LineQueue::dropForStop(const LineRequest &stop, QList<Dropped> &dropped)
+void LineQueue::dropWaiting(const std::function<bool(const LineRequest &)> &superseded,
+                            QList<Dropped> &dropped, const QList<Entry> *except)
 {
     auto sweep = [&](QList<Entry> &entries) {
+        if (&entries == except)
+            return;
         entries.removeIf([&](const Entry &entry) {
-            if (!stoppedBy(stop, entry.request))
+            if (!superseded(entry.request))
                 return false;
             dropped.append({entry.ticket, ExchangeFailure::Superseded});
             return true;
@@ -87,19 +90,8 @@ bool LineQueue::replaceWaiting(quint64 ticket, const LineRequest &request, QList
         }
     }
     // Another source's frame for the same loco is older than this one too.
-    auto sweep = [&](QList<Entry> &entries) {
-        if (&entries == &own)
-            return;
-        entries.removeIf([&](const Entry &entry) {
-            if (!sameTarget(entry.request, request))
-                return false;
-            dropped.append({entry.ticket, ExchangeFailure::Superseded});
-            return true;
-        });
-    };
-    sweep(m_window);
-    for (Client &client : m_clients)
-        sweep(client.entries);
+    dropWaiting([&](const LineRequest &waiting) { return sameTarget(waiting, request); }, dropped,
+                &own);
     return false;
 }
 
@@ -108,7 +100,8 @@ QList<LineQueue::Dropped> LineQueue::push(quint64 ticket, const LineRequest &req
 {
     QList<Dropped> dropped;
     if (request.isStop()) {
-        dropForStop(request, dropped);
+        dropWaiting([&](const LineRequest &waiting) { return stoppedBy(request, waiting); },
+                    dropped);
         // The same stop waiting already: the newer takes its place, so that
         // a flood of stops costs one frame.
         for (Entry &waiting : m_stops) {

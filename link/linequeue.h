@@ -4,6 +4,7 @@
 
 #include <QList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -117,7 +118,9 @@ private:
 
     QList<Entry> &queueOf(quint64 client, qint64 nowMs);
     void refill(Client &client, qint64 nowMs) const;
-    void dropForStop(const LineRequest &stop, QList<Dropped> &dropped);
+    // Drops what waits (outside except) for which superseded holds.
+    void dropWaiting(const std::function<bool(const LineRequest &)> &superseded,
+                     QList<Dropped> &dropped, const QList<Entry> *except = nullptr);
     bool replaceWaiting(quint64 ticket, const LineRequest &request, QList<Entry> &own,
                         QList<Dropped> &dropped);
 
