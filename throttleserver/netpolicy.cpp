@@ -24,8 +24,8 @@ bool isAsciiDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-// A Host header split into its host and whether its port part was well
-// formed; nullopt when it is no host at all.
+// The host of a Host header ("name", "name:port", "[v6]:port"); nullopt
+// when it is no host at all or its port is none.
 std::optional<QString> hostPart(QByteArrayView header)
 {
     QByteArrayView host = header;
@@ -38,6 +38,13 @@ std::optional<QString> hostPart(QByteArrayView header)
         host = host.sliced(1, end - 1);
         if (!port.isEmpty() && !port.startsWith(':'))
             return std::nullopt;
+        // Hex digits, colons and an IPv4 tail only: QHostAddress would take
+        // blanks and a zone too, which no browser sends.
+        for (const char c : host) {
+            if (!isAsciiDigit(c) && !(c >= 'a' && c <= 'f') && !(c >= 'A' && c <= 'F') && c != ':'
+                && c != '.')
+                return std::nullopt;
+        }
         if (QHostAddress(QString::fromLatin1(host)).protocol() != QAbstractSocket::IPv6Protocol)
             return std::nullopt;
     } else {
@@ -57,10 +64,14 @@ std::optional<QString> hostPart(QByteArrayView header)
         port = port.sliced(1);
         if (port.isEmpty() || port.size() > 5)
             return std::nullopt;
+        int number = 0;
         for (const char c : port) {
             if (!isAsciiDigit(c))
                 return std::nullopt;
+            number = number * 10 + (c - '0');
         }
+        if (number > 65535)
+            return std::nullopt;
     }
     return QString::fromLatin1(host);
 }
