@@ -15,7 +15,14 @@
 // speeds 45 times a second and reads nothing (until the server drops it), and
 // the time until a connection that never says who it is gets closed.
 // --seconds N makes the minute longer.
-// Usage: bench_throttle [--commands N] [--bounds [--seconds N]]
+//
+// With --reconnects it loads the web throttle's page and opens and ends a
+// WebSocket 10,000 times in a row (N with --reconnects N), ending the socket
+// by turns from the page's side, by dropping it and by the session's limit
+// for a line too long; it prints the times, the web throttle's open
+// connections and the memory, and then checks that the page still loads and
+// a browser still drives.
+// Usage: bench_throttle [--commands N] [--bounds [--seconds N]] [--reconnects [N]]
 
 #include "common/messagebox.h"
 #include "link/clock.h"
@@ -149,6 +156,123 @@ int measureBounds(QCoreApplication &app, LocoDriver &driver, int seconds)
     return muteGoneMs >= 0 ? 0 : 1;
 }
 
+// Runs the event loop until done() or 5 s have passed; whether done().
+template<typename Done>
+bool waitFor(QCoreApplication &app, const Done &done)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!done() && waited.elapsed() < 5000)
+        app.processEvents(QEventLoop::WaitForMoreEvents, 100);
+    return done();
+}
+
+// GET / on a connection of its own; the status, 0 when none came.
+int loadPage(QCoreApplication &app, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return 0;
+    socket.write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray answer;
+    waitFor(app, [&] {
+        answer += socket.readAll();
+        return answer.contains("</html>") || socket.state() != QAbstractSocket::ConnectedState;
+    });
+    return answer.startsWith("HTTP/1.1 ") ? answer.mid(9, 3).toInt() : 0;
+}
+
+int measureReconnects(QCoreApplication &app, LocoDriver &driver, StationCore &station, int rounds)
+{
+    DriverThrottleHost host(driver);
+    ThrottleServer server(host, programClock());
+    host.setServer(&server);
+    server.setRoster({3});
+    WebThrottle web(server);
+    if (!web.listen(QHostAddress::LocalHost, 0)) {
+        std::fprintf(stderr, "cannot listen for the web throttle\n");
+        return 1;
+    }
+    const quint16 port = web.serverPort();
+    const QString origin = QStringLiteral("http://127.0.0.1:%1").arg(port);
+    const QUrl socketUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(port));
+    QElapsedTimer timer;
+    timer.start();
+    const long startKiB = residentKiB();
+    long maxKiB = startKiB;
+    int maxOpen = 0;
+    QList<qint64> pageTimes;
+    QList<qint64> socketTimes;
+    for (int i = 0; i < rounds; ++i) {
+        qint64 start = timer.nsecsElapsed();
+        if (loadPage(app, port) != 200) {
+            std::fprintf(stderr, "round %d: the page did not load\n", i);
+            return 1;
+        }
+        pageTimes << timer.nsecsElapsed() - start;
+
+        start = timer.nsecsElapsed();
+        QWebSocket browser(origin);
+        int greeted = 0;
+        QObject::connect(&browser, &QWebSocket::textMessageReceived, [&greeted] { ++greeted; });
+        browser.open(socketUrl);
+        if (!waitFor(app, [&] { return greeted >= 4; })) {
+            std::fprintf(stderr, "round %d: the WebSocket did not open\n", i);
+            return 1;
+        }
+        switch (i % 3) {
+        case 0: browser.close(); break;
+        case 1: browser.abort(); break;
+        default: browser.sendTextMessage(QString(1025, u'A')); break;
+        }
+        if (!waitFor(app, [&] { return browser.state() == QAbstractSocket::UnconnectedState; })) {
+            std::fprintf(stderr, "round %d: the WebSocket did not end\n", i);
+            return 1;
+        }
+        socketTimes << timer.nsecsElapsed() - start;
+        maxOpen = qMax(maxOpen, web.connectionCount());
+        if (i % 1000 == 999) {
+            const long now = residentKiB();
+            maxKiB = qMax(maxKiB, now);
+            std::printf("round=%d open_connections=%d rss_kib=%ld\n", i + 1, web.connectionCount(),
+                        now);
+            std::fflush(stdout);
+        }
+    }
+    waitFor(app, [&] { return web.connectionCount() == 0 && server.clientCount() == 0; });
+    const int openAfter = web.connectionCount();
+
+    // Still there: the page loads, and a browser drives loco 3.
+    const bool pageLoads = loadPage(app, port) == 200;
+    bool drove = false;
+    station.setLogObserver([&](const LogEntry &entry) {
+        if (entry.direction == LogEntry::Received)
+            drove = true;
+    });
+    QWebSocket browser(origin);
+    QObject::connect(&browser, &QWebSocket::connected, [&] {
+        browser.sendTextMessage(QStringLiteral("NBench"));
+        browser.sendTextMessage(QStringLiteral("M0+S3<;>S3"));
+        browser.sendTextMessage(QStringLiteral("M0A*<;>V63"));
+    });
+    browser.open(socketUrl);
+    waitFor(app, [&] { return drove; });
+    station.setLogObserver(nullptr);
+
+    std::printf("rounds=%d\nseconds=%.1f\n", rounds, double(timer.elapsed()) / 1000);
+    std::printf("page_p50_ms=%.3f\npage_p99_ms=%.3f\n", percentileMs(pageTimes, 0.50),
+                percentileMs(pageTimes, 0.99));
+    std::printf("socket_p50_ms=%.3f\nsocket_p99_ms=%.3f\n", percentileMs(socketTimes, 0.50),
+                percentileMs(socketTimes, 0.99));
+    std::printf("open_connections_max=%d\nopen_connections_after=%d\n", maxOpen, openAfter);
+    std::printf("rss_start_kib=%ld\nrss_max_kib=%ld\nrss_end_kib=%ld\n", startKiB, maxKiB,
+                residentKiB());
+    std::printf("after %d rounds: page %s, browser %s\n", rounds, pageLoads ? "loads" : "FAILED",
+                drove ? "drives" : "FAILED");
+    return pageLoads && drove && openAfter == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -172,6 +296,15 @@ int main(int argc, char **argv)
     LocoState state;
     state.setController(1);
     LocoDriver driver(state);
+    const qsizetype reconnectsAt = arguments.indexOf(QStringLiteral("--reconnects"));
+    if (reconnectsAt >= 0) {
+        bool given = false;
+        const int asked = arguments.value(reconnectsAt + 1).toInt(&given);
+        const int rounds = given ? qMax(1, asked) : 10'000;
+        const int result = measureReconnects(app, driver, station, rounds);
+        setControllerPort(nullptr);
+        return result;
+    }
     if (arguments.contains(QStringLiteral("--bounds"))) {
         const qsizetype secondsAt = arguments.indexOf(QStringLiteral("--seconds"));
         const int seconds = secondsAt >= 0 && secondsAt + 1 < arguments.size()

@@ -21,6 +21,7 @@ const QString ThrottlePortKey = QStringLiteral("Port");
 const QString WebEnabledKey = QStringLiteral("WebEnabled");
 const QString WebPortKey = QStringLiteral("WebPort");
 const QString ThrottleMomentaryKey = QStringLiteral("Momentary");
+const QString AllNetworksKey = QStringLiteral("AlleNetze");
 // An empty setting reads as its default, so "none" is saved as a word.
 const QString NoMomentaryFunctions = QStringLiteral("keine");
 
@@ -82,6 +83,7 @@ QList<int> momentarySetting()
 void kzVelantor::startSavedPhoneThrottles()
 {
     m_phones->setMomentaryFunctions(momentarySetting());
+    m_phones->setAllNetworks(switchedOn(AllNetworksKey));
     if (switchedOn(ThrottleEnabledKey))
         startPhoneThrottles(throttlePortSetting());
     if (switchedOn(WebEnabledKey))
@@ -96,6 +98,7 @@ void kzVelantor::showThrottles()
     current.webEnabled = m_phones->isWebRunning();
     current.webPort = m_phones->isWebRunning() ? m_phones->webPort() : webPortSetting();
     current.momentary = momentarySetting();
+    current.allNetworks = m_phones->allNetworks();
     ThrottleDialog dialog(current, localAddresses(), this);
     auto showDevices = [this, &dialog] {
         QList<PhoneDevice> devices;
@@ -119,7 +122,9 @@ void kzVelantor::showThrottles()
                    wanted.momentary.isEmpty() ? NoMomentaryFunctions
                                               : momentaryFunctionsText(wanted.momentary),
                    ThrottleSection);
+    sysSaveSetting(AllNetworksKey, flag(wanted.allNetworks), ThrottleSection);
     m_phones->setMomentaryFunctions(wanted.momentary);
+    m_phones->setAllNetworks(wanted.allNetworks);
     bool started = false;
     if (!wanted.enabled)
         m_phones->stop();

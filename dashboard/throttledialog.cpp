@@ -161,6 +161,16 @@ ThrottleDialog::ThrottleDialog(const PhoneThrottleSettings &settings,
     connect(m_webPort, &QLineEdit::textChanged, this, &ThrottleDialog::showAddresses);
     showAddresses();
 
+    // Both ports take only the home network unless this is set.
+    const QString allNetworks = QStringLiteral("Auch Verbindungen aus anderen Netzen annehmen");
+    m_allNetworks = new QCheckBox(allNetworks, this);
+    m_allNetworks->setObjectName(QStringLiteral("chkAllNetworks"));
+    m_allNetworks->setAccessibleName(allNetworks);
+    m_allNetworks->setToolTip(QStringLiteral("Ohne Haken nehmen Handregler-Server und "
+                                             "Web-Handregler nur Geräte aus dem Heimnetz an."));
+    m_allNetworks->setChecked(settings.allNetworks);
+    layout->addWidget(m_allNetworks);
+
     layout->addWidget(new QLabel(QStringLiteral("Verbundene Geräte:"), this));
     m_devices = new QListWidget(this);
     m_devices->setObjectName(QStringLiteral("lstDevices"));
@@ -213,6 +223,7 @@ PhoneThrottleSettings ThrottleDialog::settings() const
     result.webEnabled = m_webEnabled->isChecked();
     result.webPort = portOf(m_webPort).value_or(0);
     result.momentary = momentaryFunctions(m_momentary->text()).value_or(QList<int>{});
+    result.allNetworks = m_allNetworks->isChecked();
     return result;
 }
 

@@ -22,6 +22,8 @@ struct PhoneThrottleSettings
     quint16 webPort = 12080;
     // Functions on only while the key is pressed; F2, the horn, by default.
     QList<int> momentary{2};
+    // Apps and browsers from outside the home network too; off by default.
+    bool allNetworks = false;
 };
 
 // A connected phone as the dialog lists it.
@@ -58,6 +60,7 @@ public:
     QLineEdit *txtWebPort() const { return m_webPort; }
     QLabel *lblWebAddresses() const { return m_webAddresses; }
     QLabel *picQrCode() const { return m_qrCode; }
+    QCheckBox *chkAllNetworks() const { return m_allNetworks; }
     QListWidget *lstDevices() const { return m_devices; }
     QPushButton *btnDisconnectAll() const { return m_disconnectAll; }
     QPushButton *btnOk() const { return m_ok; }
@@ -79,6 +82,7 @@ private:
     QLineEdit *m_webPort;
     QLabel *m_webAddresses;
     QLabel *m_qrCode;
+    QCheckBox *m_allNetworks;
     QListWidget *m_devices;
     QPushButton *m_disconnectAll;
     QPushButton *m_ok;

@@ -12,11 +12,15 @@
 // - time alone, a changed state and the end of the connection produce
 //   nothing but stops of the locos the client holds (and the close);
 // - a client holds at most 32 locos;
+// - a line of HTTP (a request line first, a header line at any time) closes
+//   the session at once, with nothing but stops of the locos it held: a web
+//   page's request cannot drive through its body;
 // - no line we send carries a line end of its own (a client cannot inject
 //   lines to itself through a key or a name).
 
 #include "fuzzinput.h"
 
+#include "throttleserver/netpolicy.h"
 #include "throttleserver/throttlesession.h"
 #include "throttleserver/withrottle.h"
 
@@ -99,10 +103,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qint64 now = 1'000'000;
     const QList<int> roster{3, 127, 128, 1012, WiThrottle::MaxLoco};
     auto session = std::make_unique<ThrottleSession>(host, roster, now);
+    // Whether the session has had no line yet.
+    bool firstLine = true;
 
     while (!in.atEnd()) {
-        if (session->isClosed())
+        if (session->isClosed()) {
             session = std::make_unique<ThrottleSession>(host, roster, now);
+            firstLine = true;
+        }
         const quint8 step = in.byte();
         switch (step % 4) {
         case 0: {
@@ -117,12 +125,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 const QByteArrayView line = text.sliced(start, end - start);
                 // What the client held matters only for a line that must
                 // not act: it may then stop those locos and nothing else.
+                const bool http = (firstLine && isHttpRequestLine(line)) || isHttpHeaderLine(line);
                 const bool parsed = parseLine(line).has_value();
-                const QList<int> held = parsed ? QList<int>() : session->heldLocos();
+                const QList<int> held = parsed && !http ? QList<int>() : session->heldLocos();
                 const qsizetype before = host.intents.size();
                 session->receive(line, now);
                 session->receive("\n", now);
-                if (!parsed) {
+                firstLine = false;
+                if (http) {
+                    // Closed for it, or for a limit it broke first.
+                    FUZZ_CHECK(session->isClosed());
+                    checkOnlyStops(host, before, held);
+                } else if (!parsed) {
                     if (session->isClosed())
                         checkOnlyStops(host, before, held);
                     else
@@ -142,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             // The final LF ends what was sent, so that the next step's lines
             // are judged on their own.
             session->receive(QByteArray(in.untilZero() + '\n'), now);
+            firstLine = false;
             checkLines(*session);
             break;
         case 2: {

@@ -195,9 +195,11 @@ PortError SerialControllerPort::openError(QSerialPort::SerialPortError error,
                                   .arg(access.group)};
             }
             // The command stands on a line of its own, so that the box never
-            // breaks it. Without sudo, root's password does it through su; a
-            // login name that the user's shell must find out is put in double
-            // quotes, so that it is not root's shell that does.
+            // breaks it. Without sudo, root's password does it through su,
+            // with root's login environment ("su -"): a user's PATH on Debian
+            // has no /usr/sbin, and plain su keeps it, so usermod would not
+            // be found. A login name that the user's shell must find out is
+            // put in double quotes, so that it is not root's shell that does.
             const QString usermod =
                 QStringLiteral("usermod -aG %1 %2").arg(access.group, access.loginName);
             const QString member =
@@ -210,7 +212,7 @@ PortError SerialControllerPort::openError(QSerialPort::SerialPortError error,
                 const QChar quote = isShellWord(access.loginName) ? u'\'' : u'"';
                 command = QStringLiteral("Geben Sie dazu im Terminal ein (su fragt nach dem "
                                          "Passwort des Administrators root):")
-                          + CrLf + QStringLiteral("su -c ") + quote + usermod + quote;
+                          + CrLf + QStringLiteral("su - -c ") + quote + usermod + quote;
             }
             return {PermissionDenied,
                     denied + member + command + CrLf

@@ -57,9 +57,11 @@ velantor_install_packages() {
         echo "Dafür fragt sudo nach Ihrem Passwort."
         sudo bash -c "$install"
     else
-        # A Debian installed with a root password often has no sudo.
+        # A Debian installed with a root password often has no sudo. Root's
+        # login environment: a user's PATH has no /usr/sbin, and dpkg refuses
+        # to run without it.
         echo "sudo ist nicht installiert; su fragt nach dem Passwort von root."
-        su root -c "$install"
+        su - root -c "$install"
     fi
 }
 

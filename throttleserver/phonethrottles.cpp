@@ -103,6 +103,15 @@ quint16 PhoneThrottles::webPort() const
     return m_web->serverPort();
 }
 
+void PhoneThrottles::setAllNetworks(bool all)
+{
+    m_allNetworks = all;
+    PeerRule rule;
+    rule.allNetworks = all;
+    m_server->setPeerRule(rule);
+    m_web->setPeerRule(rule);
+}
+
 QList<ThrottleServer::Client> PhoneThrottles::clients() const
 {
     return m_server->clients();

@@ -47,6 +47,11 @@ public:
     bool isWebRunning() const;
     quint16 webPort() const;
 
+    // Whether apps and browsers may connect from outside the home network
+    // (loopback, private and link-local addresses); off by default.
+    void setAllNetworks(bool all);
+    bool allNetworks() const { return m_allNetworks; }
+
     QList<ThrottleServer::Client> clients() const;
     int clientCount() const;
     void disconnectAll();
@@ -73,6 +78,7 @@ private:
     ThrottleServer *m_server;
     WebThrottle *m_web;
     QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
+    bool m_allNetworks = false;
     QString m_error;
 };
 

@@ -236,8 +236,17 @@ void ThrottleServer::checkHeartbeats()
 
 void ThrottleServer::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server->nextPendingConnection())
+    while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        if (!m_peerRule.admits(socket->peerAddress())) {
+            qCWarning(kzThrottle).nospace().noquote()
+                << "refused a client from " << socket->peerAddress().toString()
+                << " outside the home network (" << ++m_strangers << " so far)";
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         adopt(std::make_unique<TcpChannel>(socket));
+    }
 }
 
 bool ThrottleServer::adopt(std::unique_ptr<ThrottleChannel> channel)
@@ -344,7 +353,13 @@ void ThrottleServer::settle(Connection &connection)
     // finish() may have moved the connections; look this one up again.
     Connection *current = find(channel);
     if (current && current->session->isClosed()) {
-        qCInfo(kzThrottle) << "closing client" << current->address;
+        if (current->session->closeReason() == ThrottleIntent::CloseReason::SpokeHttp) {
+            qCWarning(kzThrottle).nospace().noquote()
+                << "closed a client from " << current->address << " that spoke HTTP ("
+                << ++m_httpClients << " so far)";
+        } else {
+            qCInfo(kzThrottle) << "closing client" << current->address;
+        }
         finish(channel);
         return;
     }

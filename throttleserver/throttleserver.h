@@ -1,5 +1,6 @@
 #pragma once
 
+#include "throttleserver/netpolicy.h"
 #include "throttleserver/throttlesession.h"
 
 #include <QAbstractSocket>
@@ -82,6 +83,10 @@ public:
     QString errorString() const;
     // Stops listening and drops every app; browsers stay.
     void close();
+    // Which apps may connect; one refused is closed at once and logged.
+    void setPeerRule(const PeerRule &rule) { m_peerRule = rule; }
+    // The clock the sessions and the web throttle's time limits run on.
+    Clock &clock() const { return m_clock; }
 
     // A new connection. False, and the channel is closed, when eight clients
     // are already connected.
@@ -163,6 +168,10 @@ private:
     Clock &m_clock;
     QTcpServer *m_server;
     QTimer m_heartbeatTimer;
+    PeerRule m_peerRule;
+    // Connections refused since the start, for the log.
+    int m_strangers = 0;
+    int m_httpClients = 0;
     QList<int> m_roster;
     QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     std::vector<std::unique_ptr<Connection>> m_connections;

@@ -1,5 +1,7 @@
 #include "throttleserver/throttlesession.h"
 
+#include "throttleserver/netpolicy.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -162,6 +164,14 @@ void ThrottleSession::handleLine(QByteArrayView line, qint64 nowMs)
         close(ThrottleIntent::CloseReason::TooManyLines, true);
         return;
     }
+    // HTTP here is a web page in some browser sending us a request whose body
+    // would be read as throttle lines: neither the line nor anything after it
+    // is acted on.
+    if ((!m_heardLine && isHttpRequestLine(line)) || isHttpHeaderLine(line)) {
+        close(ThrottleIntent::CloseReason::SpokeHttp, true);
+        return;
+    }
+    m_heardLine = true;
     if (const std::optional<ClientCommand> command = parseLine(line))
         handle(*command);
 }
@@ -419,6 +429,7 @@ void ThrottleSession::close(ThrottleIntent::CloseReason reason, bool stopLocos)
             emitIntent(ThrottleIntent::Stop{loco});
     }
     m_closed = true;
+    m_closeReason = reason;
     m_pending.clear();
     m_throttles.clear();
     m_momentaryByLoco.clear();

@@ -34,10 +34,12 @@ struct StopAll {};                                         // every loco's emerg
 struct SetTrackPower { bool on = false; };
 // Events without a frame. Released: this client holds the loco no more (other
 // clients may); Quit: the client said goodbye; Closed: the session ended and
-// takes no further input.
+// takes no further input (SpokeHttp: the client sent a request or header line
+// of HTTP, as a web page's request to this port does).
 struct Released { int loco = 0; };
 struct Quit {};
-enum class CloseReason { Quit, ConnectionLost, LineTooLong, TooManyLines, NoIntroduction };
+enum class CloseReason { Quit, ConnectionLost, LineTooLong, TooManyLines, NoIntroduction,
+                         SpokeHttp };
 struct Closed { CloseReason reason = CloseReason::ConnectionLost; };
 } // namespace ThrottleIntent
 
@@ -126,6 +128,7 @@ public:
     // Closed: by Q, an ended connection or an abuse limit. The server then
     // closes the socket; the session takes no further input.
     bool isClosed() const { return m_closed; }
+    ThrottleIntent::CloseReason closeReason() const { return m_closeReason; }
     QString name() const { return m_name; }
     QString hardwareId() const { return m_hardwareId; }
     // Every loco a throttle of this client holds, each once, ascending.
@@ -174,6 +177,9 @@ private:
     QByteArray m_pending;
     bool m_afterCR = false;
     bool m_closed = false;
+    ThrottleIntent::CloseReason m_closeReason = ThrottleIntent::CloseReason::ConnectionLost;
+    // Whether a line came yet: only a first line can be an HTTP request line.
+    bool m_heardLine = false;
     QString m_name;
     QString m_hardwareId;
     // Throttle → its locos in acquire order.

@@ -1,19 +1,23 @@
 #include "throttleserver/webthrottle.h"
 
+#include "link/clock.h"
 #include "throttleserver/throttlelog.h"
 #include "throttleserver/throttleserver.h"
 
 #include <QAbstractHttpServer>
 #include <QFile>
-#include <QHostInfo>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
+#include <QMetaEnum>
+#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 static void initPageResources()
 {
@@ -104,55 +108,118 @@ private:
 
 } // namespace
 
-// Accepts the HTTP connections and bounds them: at most MaxConnections at a
-// time (WebSockets included), each ended after IdleMs without a byte until it
-// becomes a WebSocket, and none may send more than MaxRequestBytes before its
-// request is complete (the socket reads no more, and the connection ends).
+// Accepts the HTTP connections and bounds them, on the throttle server's
+// clock: only peers the rule admits; at most MaxConnections at a time and
+// MaxPerAddress from one address, WebSockets included, and when that is full
+// the connection waiting longest for its request makes room for the new one
+// (a WebSocket never does); each request, head and body, complete within
+// HeadMs of the connection's start or of the previous request's end however
+// slowly it trickles in; and none larger than MaxRequestBytes.
+//
+// The listener keeps the list of its connections itself, by guarded
+// pointers: Qt cuts every signal of a socket it upgrades, destroyed included,
+// so a place is given back when its socket is gone or unconnected, however
+// that came about.
 class WebPageListener final : public QTcpServer
 {
 public:
-    using QTcpServer::QTcpServer;
-
     static constexpr int MaxConnections = 32;
-    static constexpr int IdleMs = 30'000;
+    static constexpr int MaxPerAddress = 8;
+    static constexpr int HeadMs = 10'000;
+    // How often the time limits are looked at.
+    static constexpr int CheckMs = 500;
+
+    WebPageListener(Clock &clock, const PeerRule &rule) : m_clock(clock), m_rule(rule)
+    {
+        m_checkTimer.setInterval(CheckMs);
+        connect(&m_checkTimer, &QTimer::timeout, this, &WebPageListener::checkDeadlines);
+    }
+
+    void setPeerRule(const PeerRule &rule) { m_rule = rule; }
 
     // A request was complete: the next one starts from nothing.
-    static void requestDone(QTcpSocket *socket) { socket->setProperty(HeldProperty, 0); }
-    // The connection is a WebSocket from now on; the session watches it.
-    static void upgraded(QTcpSocket *socket) { socket->setProperty(UpgradedProperty, true); }
+    void requestDone(QTcpSocket *socket)
+    {
+        if (Place *place = find(socket)) {
+            place->sinceMs = m_clock.nowMs();
+            place->heldBytes = 0;
+        }
+    }
+
+    // The connection from peer:port became a WebSocket: from now on its
+    // session watches it, and it is never dropped to make room.
+    void upgraded(const QHostAddress &peer, quint16 port)
+    {
+        for (Place &place : m_places) {
+            if (place.socket && place.socket->peerPort() == port
+                && place.socket->peerAddress().isEqual(peer))
+                place.upgraded = true;
+        }
+    }
+
+    void checkDeadlines()
+    {
+        giveBack();
+        const qint64 now = m_clock.nowMs();
+        QList<QPointer<QTcpSocket>> late;
+        for (const Place &place : m_places) {
+            if (!place.upgraded && now - place.sinceMs >= HeadMs)
+                late << place.socket;
+        }
+        if (!late.isEmpty()) {
+            qCInfo(kzThrottle) << "web:" << late.size() << "connections did not finish a request in"
+                               << HeadMs / 1000 << "s; closed";
+        }
+        for (const QPointer<QTcpSocket> &socket : late)
+            drop(socket);
+        if (m_places.empty())
+            m_checkTimer.stop();
+    }
+
+    int connectionCount()
+    {
+        giveBack();
+        return int(m_places.size());
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override
     {
         auto *socket = new QTcpSocket(this);
-        if (!socket->setSocketDescriptor(descriptor) || m_open >= MaxConnections) {
-            // Said once while the flood lasts, not once per connection.
-            if (m_open >= MaxConnections && !std::exchange(m_refusing, true))
-                qCWarning(kzThrottle) << "web: more than" << MaxConnections << "connections; refused";
+        if (!socket->setSocketDescriptor(descriptor)) {
             delete socket;
             return;
         }
-        ++m_open;
-        connect(socket, &QObject::destroyed, this, [this] {
-            if (--m_open < MaxConnections)
-                m_refusing = false;
-        });
+        const QHostAddress peer = socket->peerAddress();
+        if (!m_rule.admits(peer)) {
+            qCWarning(kzThrottle).nospace().noquote()
+                << "web: refused a browser from " << peer.toString()
+                << " outside the home network (" << ++m_strangers << " so far)";
+            socket->abort();
+            delete socket;
+            return;
+        }
+        if (!makeRoom(peer)) {
+            // Said once while the flood lasts, not once per connection.
+            if (!std::exchange(m_refusing, true))
+                qCWarning(kzThrottle) << "web: more than" << MaxConnections << "connections; refused";
+            socket->abort();
+            delete socket;
+            return;
+        }
+        m_refusing = false;
+        m_places.push_back({socket, peer, m_clock.nowMs()});
+        if (!m_checkTimer.isActive())
+            m_checkTimer.start();
         socket->setReadBufferSize(WebThrottle::MaxRequestBytes);
-        auto *idle = new QTimer(socket);
-        idle->setSingleShot(true);
-        idle->setInterval(IdleMs);
-        connect(idle, &QTimer::timeout, socket, [socket] {
-            if (!socket->property(UpgradedProperty).toBool())
-                socket->disconnectFromHost();
-        });
-        idle->start();
         // Connected before the HTTP server's own reader, so the bytes are
         // counted before it takes them; its reader takes all each time.
-        connect(socket, &QTcpSocket::readyRead, socket, [socket, idle] {
-            idle->start();
-            const qint64 held = socket->property(HeldProperty).toLongLong() + socket->bytesAvailable();
-            socket->setProperty(HeldProperty, held);
-            if (held >= WebThrottle::MaxRequestBytes) {
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            Place *place = find(socket);
+            if (!place)
+                return;
+            place->heldBytes += socket->bytesAvailable();
+            if (place->heldBytes >= WebThrottle::MaxRequestBytes) {
                 qCWarning(kzThrottle) << "web: request from" << socket->peerAddress().toString()
                                       << "too large; connection closed";
                 // After the HTTP server's reader has run for these bytes.
@@ -163,17 +230,79 @@ protected:
     }
 
 private:
-    static constexpr const char *HeldProperty = "kzRequestBytes";
-    static constexpr const char *UpgradedProperty = "kzWebSocket";
-    int m_open = 0;
+    struct Place
+    {
+        QPointer<QTcpSocket> socket;
+        QHostAddress address;
+        // Since when the connection waits for its current request.
+        qint64 sinceMs = 0;
+        qint64 heldBytes = 0;
+        bool upgraded = false;
+    };
+
+    Place *find(QTcpSocket *socket)
+    {
+        for (Place &place : m_places) {
+            if (place.socket == socket)
+                return &place;
+        }
+        return nullptr;
+    }
+
+    // Forgets the connections that ended, whoever ended them.
+    void giveBack()
+    {
+        std::erase_if(m_places, [](const Place &place) {
+            return !place.socket || place.socket->state() == QAbstractSocket::UnconnectedState;
+        });
+    }
+
+    // Ends a connection at once and gives its place back.
+    void drop(QPointer<QTcpSocket> socket)
+    {
+        std::erase_if(m_places, [&](const Place &place) { return place.socket == socket; });
+        if (socket)
+            socket->abort();
+    }
+
+    // Whether a connection from peer fits, after the one waiting longest for
+    // its request was dropped where that is needed.
+    bool makeRoom(const QHostAddress &peer)
+    {
+        giveBack();
+        auto fromPeer = [&peer](const Place &place) { return place.address.isEqual(peer); };
+        const bool peerFull = std::count_if(m_places.begin(), m_places.end(), fromPeer) >= MaxPerAddress;
+        if (!peerFull && int(m_places.size()) < MaxConnections)
+            return true;
+        const Place *oldest = nullptr;
+        for (const Place &place : m_places) {
+            if (place.upgraded || (peerFull && !fromPeer(place)))
+                continue;
+            if (!oldest || place.sinceMs < oldest->sinceMs)
+                oldest = &place;
+        }
+        if (!oldest)
+            return false;
+        qCDebug(kzThrottle) << "web: connections full; the one waiting longest from"
+                            << oldest->address.toString() << "makes room";
+        drop(oldest->socket);
+        return true;
+    }
+
+    Clock &m_clock;
+    PeerRule m_rule;
+    QTimer m_checkTimer;
+    std::vector<Place> m_places;
     bool m_refusing = false;
+    int m_strangers = 0;
 };
 
-// Answers the requests: the page's files for GET, nothing else.
+// Answers the requests: the page's files for GET, nothing else, and only
+// for a Host that names this machine.
 class WebPageServer final : public QAbstractHttpServer
 {
 public:
-    WebPageServer()
+    explicit WebPageServer(WebPageListener &listener) : m_listener(listener)
     {
         for (const PageFile &file : PageFiles) {
             QFile resource(QString::fromLatin1(file.resource));
@@ -185,28 +314,40 @@ public:
 protected:
     bool handleRequest(const QHttpServerRequest &request, QTcpSocket *socket) override
     {
-        WebPageListener::requestDone(socket);
+        const WebRequestHead head = headOf(request);
+        LocalIdentity self = LocalIdentity::current();
+        self.addresses << socket->localAddress();
+        const WebVerdict verdict = judgeWebRequest(head, self, WebThrottle::SocketPath);
         // An upgrade that is answered here is not made; one left unanswered
         // is made, and the socket comes to acceptSockets(). One refused goes
         // to missingHandler(), and its connection ends.
-        if (isUpgrade(request)) {
-            if (!isPageSocket(request))
+        if (verdict == WebVerdict::Upgrade)
+            return true;
+        m_listener.requestDone(socket);
+        if (verdict == WebVerdict::WrongHost) {
+            qCWarning(kzThrottle) << "web: refused a request for host" << head.host << "from"
+                                  << socket->peerAddress().toString();
+            if (!head.upgrade.isEmpty())
                 return false;
-            WebPageListener::upgraded(socket);
+            makeResponder(request, socket).write(Status::MisdirectedRequest);
             return true;
         }
-        const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
+        if (verdict == WebVerdict::UpgradeRefused) {
+            qCWarning(kzThrottle) << "web: WebSocket refused:" << head.path << "from origin"
+                                  << head.origin;
+            return false;
+        }
         const PageFile *file = nullptr;
         for (const PageFile &candidate : PageFiles) {
-            if (path == candidate.path)
+            if (head.path == candidate.path)
                 file = &candidate;
         }
         QHttpServerResponder responder = makeResponder(request, socket);
         if (!file) {
-            qCDebug(kzThrottle) << "web: no such file" << path;
+            qCDebug(kzThrottle) << "web: no such file" << head.path;
             responder.write(Status::NotFound);
         } else if (request.method() != QHttpServerRequest::Method::Get) {
-            qCDebug(kzThrottle) << "web: method refused for" << path;
+            qCDebug(kzThrottle) << "web: method refused for" << head.path;
             responder.write({{"Allow", "GET"}}, Status::MethodNotAllowed);
         } else {
             // The page loads nothing from elsewhere and talks only to us.
@@ -223,32 +364,21 @@ protected:
 
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override
     {
-        makeResponder(request, socket).write(isUpgrade(request) ? Status::Forbidden
-                                                                : Status::NotFound);
+        makeResponder(request, socket).write(request.value("Upgrade").isEmpty() ? Status::NotFound
+                                                                               : Status::Forbidden);
     }
 
 private:
-    static bool isUpgrade(const QHttpServerRequest &request)
+    static WebRequestHead headOf(const QHttpServerRequest &request)
     {
-        return request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+        const char *method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(
+            int(request.method()));
+        return {QByteArray(method ? method : "").toUpper(),
+                request.url().path(QUrl::FullyEncoded).toUtf8(), request.value("Host"),
+                request.value("Origin"), request.value("Upgrade")};
     }
 
-    static bool isPageSocket(const QHttpServerRequest &request)
-    {
-        const QUrl host(QStringLiteral("http://") + QString::fromLatin1(request.value("Host")),
-                        QUrl::StrictMode);
-        const QString origin = QString::fromLatin1(request.value("Origin"));
-        if (request.url().path(QUrl::FullyEncoded) == QLatin1String(WebThrottle::SocketPath)
-            && request.method() == QHttpServerRequest::Method::Get
-            && isOwnOrigin(origin, host, QHostInfo::localHostName()))
-            return true;
-        qCWarning(kzThrottle) << "web: WebSocket refused:" << request.url().path() << "from origin"
-                              << origin;
-        return false;
-    }
-
-
-private:
+    WebPageListener &m_listener;
     QHash<QByteArray, QByteArray> m_files;
 };
 
@@ -268,7 +398,7 @@ WebThrottle::~WebThrottle()
 bool WebThrottle::listen(const QHostAddress &address, quint16 port)
 {
     close();
-    auto listener = std::make_unique<WebPageListener>();
+    auto listener = std::make_unique<WebPageListener>(m_sessions.clock(), m_peerRule);
     if (!listener->listen(address, port)) {
         m_error = listener->serverError();
         m_errorString = listener->errorString();
@@ -277,7 +407,8 @@ bool WebThrottle::listen(const QHostAddress &address, quint16 port)
     }
     m_error = QAbstractSocket::UnknownSocketError;
     m_errorString.clear();
-    m_http = std::make_unique<WebPageServer>();
+    m_listener = listener.get();
+    m_http = std::make_unique<WebPageServer>(*m_listener);
     m_http->bind(listener.release());
     connect(m_http.get(), &QAbstractHttpServer::newWebSocketConnection, this,
             &WebThrottle::acceptSockets);
@@ -304,8 +435,27 @@ void WebThrottle::close()
         return;
     // The HTTP connections go with the server; the browsers' sessions end as
     // lost connections, so their locos stop.
+    m_listener = nullptr;
     m_http.reset();
     m_sessions.disconnectAll(ThrottleChannel::Kind::Browser);
+}
+
+void WebThrottle::setPeerRule(const PeerRule &rule)
+{
+    m_peerRule = rule;
+    if (m_listener)
+        m_listener->setPeerRule(rule);
+}
+
+void WebThrottle::checkDeadlines()
+{
+    if (m_listener)
+        m_listener->checkDeadlines();
+}
+
+int WebThrottle::connectionCount() const
+{
+    return m_listener ? m_listener->connectionCount() : 0;
 }
 
 void WebThrottle::acceptSockets()
@@ -316,24 +466,7 @@ void WebThrottle::acceptSockets()
             break;
         socket->setMaxAllowedIncomingFrameSize(MaxMessageBytes);
         socket->setMaxAllowedIncomingMessageSize(MaxMessageBytes);
+        m_listener->upgraded(socket->peerAddress(), socket->peerPort());
         m_sessions.adopt(std::make_unique<WebSocketChannel>(std::move(socket)));
     }
-}
-
-bool isOwnOrigin(const QString &origin, const QUrl &requestHost, const QString &localHostName)
-{
-    const QUrl from(origin, QUrl::StrictMode);
-    if (!from.isValid() || from.scheme() != QLatin1String("http") || from.host().isEmpty()
-        || !from.userInfo().isEmpty() || !(from.path().isEmpty() || from.path() == QLatin1String("/")))
-        return false;
-    const QString host = requestHost.host();
-    if (!requestHost.isValid() || host.isEmpty() || from.host().compare(host, Qt::CaseInsensitive) != 0
-        || from.port(80) != requestHost.port(80))
-        return false;
-    if (!QHostAddress(host).isNull() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
-        return true;
-    // This machine's own name, alone or in the local domain.
-    return !localHostName.isEmpty()
-        && (host.compare(localHostName, Qt::CaseInsensitive) == 0
-            || host.startsWith(localHostName + QLatin1Char('.'), Qt::CaseInsensitive));
 }

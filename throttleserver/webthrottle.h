@@ -1,11 +1,12 @@
 #pragma once
 
+#include "throttleserver/netpolicy.h"
+
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
-#include <QUrl>
 
 #include <memory>
 
@@ -18,8 +19,9 @@ class WebPageServer;
 // hands each WebSocket the page opens at /ws to the throttle server, which
 // runs it as one more client with its own ThrottleSession (one line per text
 // message, the same limits and heartbeat as an app). Nothing but GET of the
-// page's own files is answered; a WebSocket from any other origin is closed.
-// Logging goes to kz.throttle.
+// page's own files is answered, and only for a Host that names this machine;
+// a WebSocket from any other origin is closed. The time limits run on the
+// throttle server's clock. Logging goes to kz.throttle.
 class WebThrottle final : public QObject
 {
     Q_OBJECT
@@ -48,19 +50,24 @@ public:
     QString errorString() const { return m_errorString; }
     // Stops serving; the browsers are dropped as lost connections.
     void close();
+    // Which browsers may connect; one refused is closed at once and logged.
+    void setPeerRule(const PeerRule &rule);
+    // The HTTP connections open now, WebSockets included.
+    int connectionCount() const;
+
+public Q_SLOTS:
+    // Ends the connections whose request did not arrive in time, on the
+    // clock's time; a timer calls it, tests may too.
+    void checkDeadlines();
 
 private:
     void acceptSockets();
 
     ThrottleServer &m_sessions;
+    PeerRule m_peerRule;
     std::unique_ptr<WebPageServer> m_http;
+    // Owned by m_http.
+    WebPageListener *m_listener = nullptr;
     QAbstractSocket::SocketError m_error = QAbstractSocket::UnknownSocketError;
     QString m_errorString;
 };
-
-// Whether a WebSocket handshake came from the page this program served: the
-// Origin names the very host and port the request was sent to (host, from the
-// request's Host header, as an http URL), and that host is an address or this
-// machine's name (a foreign name pointing at us, as a rebinding page would
-// use, is refused).
-bool isOwnOrigin(const QString &origin, const QUrl &host, const QString &localHostName);

@@ -1555,13 +1555,17 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QString momentaryText = QStringLiteral("2");
     bool enable = true;
     bool enableWeb = false;
+    bool allNetworks = false;
     QStringList shown;
     w.setModalRunner([&](QDialog *dialog) {
         auto *throttles = qobject_cast<ThrottleDialog *>(dialog);
         [&] { QVERIFY(throttles); }();
         shown << throttles->txtPort()->text() + QStringLiteral(" / ")
                      + throttles->txtWebPort()->text() + QStringLiteral(" / ")
-                     + throttles->txtMomentary()->text();
+                     + throttles->txtMomentary()->text()
+                     + (throttles->chkAllNetworks()->isChecked() ? QStringLiteral(" / alle Netze")
+                                                                 : QString());
+        throttles->chkAllNetworks()->setChecked(allNetworks);
         throttles->chkEnabled()->setChecked(enable);
         throttles->txtPort()->setText(portText);
         throttles->chkWebEnabled()->setChecked(enableWeb);
@@ -1603,8 +1607,9 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
              QByteArray("HMController nicht geprüft – bitte am PC „Prüfen“ drücken"));
 
     // The web throttle beside it, on its own port; a browser counts in the
-    // status bar with the phones.
+    // status bar with the phones. Both take other networks too from now on.
     enableWeb = true;
+    allNetworks = true;
     webPortText = QString::number(freeWebPort) + QStringLiteral(",0");
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(w.phoneThrottles().isRunning());
@@ -1613,6 +1618,8 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("1"));
     QCOMPARE(sysGetSetting(QStringLiteral("WebPort"), QString(), section),
              QString::number(freeWebPort));
+    QCOMPARE(sysGetSetting(QStringLiteral("AlleNetze"), QString(), section), QStringLiteral("1"));
+    QVERIFY(w.phoneThrottles().allNetworks());
     QWebSocket browser(QStringLiteral("http://127.0.0.1:%1").arg(freeWebPort));
     browser.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/ws").arg(freeWebPort)));
     QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 2 verbunden"));
@@ -1629,16 +1636,19 @@ void TestKzVelantor::throttleDialogSwitchesTheServer()
     QVERIFY(w.phoneThrottles().momentaryFunctions().isEmpty());
 
     enableWeb = false;
+    allNetworks = false;
     w.toolBarAction(QStringLiteral("btnThrottles"))->trigger();
     QVERIFY(!w.phoneThrottles().isWebRunning());
+    QCOMPARE(sysGetSetting(QStringLiteral("AlleNetze"), QString(), section), QStringLiteral("0"));
+    QVERIFY(!w.phoneThrottles().allNetworks());
     QVERIFY(!w.pnlThrottles()->isVisible());
     QTRY_COMPARE(browser.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(sysGetSetting(QStringLiteral("WebEnabled"), QString(), section), QStringLiteral("0"));
     const QString port = QString::number(freePort);
     const QString web = QString::number(freeWebPort);
     QCOMPARE(shown, (QStringList{"12090 / 12080 / 2", "12090 / 12080 / 2", "12090 / 12080 / 2",
-                                 port + " / 12080 / 2, 3", port + " / " + web + " / 2, 3",
-                                 port + " / " + web + " / "}));
+                                 port + " / 12080 / 2, 3", port + " / " + web + " / 2, 3 / alle Netze",
+                                 port + " / " + web + " / " + " / alle Netze"}));
 }
 
 // The page's address for every address of this machine, following the port

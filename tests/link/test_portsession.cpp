@@ -7,6 +7,11 @@
 #include "../support/recordingboxes.h"
 #include "../support/testmain.h"
 
+#include <QProcess>
+#include <QScopeGuard>
+
+#include <unistd.h>
+
 Q_DECLARE_METATYPE(QSerialPort::SerialPortError)
 
 namespace {
@@ -16,6 +21,29 @@ const QString SupportParagraph = QStringLiteral(
     "TALVIRO Modellbahnlösungen\r\n\r\nFon: +49 (0)0000 555 01 23\r\n"
     "Fax:  +49 (0)0000 555 01 29\r\n(Supportzeiten auf unserer Homepage)\r\n\r\n"
     "eMail:     support@talviro.example\r\nInternet: https://www.talviro.example");
+
+// What a normal user's shell has as PATH on Debian (/etc/profile): no sbin.
+const QString DebianUserPath = QStringLiteral("/usr/local/bin:/usr/bin:/bin:/usr/local/games:/usr/games");
+
+// Runs a program to its end (at most 20 s, no input); its exit code, or -1.
+int run(const QString &program, const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
+        QByteArray *output = nullptr)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+        return -1;
+    }
+    if (output)
+        *output = process.readAll();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
 
 } // namespace
 
@@ -168,7 +196,7 @@ private Q_SLOTS:
         const QString withSu = head
             + "8010 - Keine Berechtigung für /dev/ttyACM0. Ihr Benutzer muss Mitglied der Gruppe "
               "\"dialout\" sein. Geben Sie dazu im Terminal ein (su fragt nach dem Passwort des "
-              "Administrators root):\r\nsu -c %1usermod -aG dialout %2%1\r\n"
+              "Administrators root):\r\nsu - -c %1usermod -aG dialout %2%1\r\n"
               "Melden Sie sich danach ab und wieder an.)" + SupportParagraph;
         QTest::newRow("group may read and write, no sudo")
             << QSerialPort::PermissionError << "dialout" << true << false << false << false << false
@@ -221,6 +249,52 @@ private Q_SLOTS:
         QVERIFY(!OpenPort(QStringLiteral("COM1"), false));
         QCOMPARE(recorder.count(), 1);
         QCOMPARE(recorder.last().text, box);
+    }
+
+    // The su form of the advice works as typed: the box's line, run by a
+    // shell with a normal Debian user's PATH the way su runs it for root's
+    // password (root itself is asked none), adds the group. Only as root,
+    // and only for a throwaway user the test creates and removes.
+    void suAdviceWorksAsTyped()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root: runs the box's su command for a throwaway user it creates");
+        if (run(QStringLiteral("getent"), {QStringLiteral("group"), QStringLiteral("dialout")}) != 0)
+            QSKIP("this system has no group dialout");
+        const QString user = QStringLiteral("kzsu%1").arg(QCoreApplication::applicationPid());
+        QCOMPARE(run(QStringLiteral("/usr/sbin/useradd"),
+                     {QStringLiteral("--no-create-home"), QStringLiteral("--shell"),
+                      QStringLiteral("/usr/sbin/nologin"), user}),
+                 0);
+        const auto removeUser = qScopeGuard([&] { run(QStringLiteral("/usr/sbin/userdel"), {user}); });
+
+        DeviceAccess access;
+        access.exists = true;
+        access.group = QStringLiteral("dialout");
+        access.groupMayReadWrite = true;
+        access.loginName = user;
+        const QString box = SerialControllerPort::openError(QSerialPort::PermissionError,
+                                                            QStringLiteral("/dev/ttyACM0"), access)
+                                .description;
+        QStringList commands;
+        for (const QString &line : box.split(QStringLiteral("\r\n"))) {
+            if (line.startsWith(QLatin1String("su ")))
+                commands << line;
+        }
+        QCOMPARE(commands.size(), 1);
+
+        QProcessEnvironment userShell;
+        userShell.insert(QStringLiteral("PATH"), DebianUserPath);
+        QByteArray said;
+        QCOMPARE(run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), commands.first()}, userShell,
+                     &said),
+                 0);
+        QVERIFY2(!said.contains("not found"), said.constData());
+        QByteArray groups;
+        QCOMPARE(run(QStringLiteral("id"), {QStringLiteral("-nG"), user},
+                     QProcessEnvironment::systemEnvironment(), &groups),
+                 0);
+        QVERIFY2(groups.trimmed().split(' ').contains("dialout"), groups.constData());
     }
 
     void nameWithoutDeviceIsNoSuchPort()

@@ -129,7 +129,7 @@ void TestHandbuch::pdfTextCanBeCopied_data()
                                << "(Fehler 8002 - Schnittstelle nicht verfügbar: /dev/ttyACM0 ist "
                                   "nicht vorhanden. Ist der Controller eingesteckt?)";
     QTest::newRow("command without sudo") << "nach dem Passwort von"
-                                          << "su -c 'usermod -aG dialout anna'";
+                                          << "su - -c 'usermod -aG dialout anna'";
 }
 
 void TestHandbuch::pdfTextCanBeCopied()

@@ -1,17 +1,21 @@
 #!/usr/bin/python3
 """The web throttle in headless Chromium against the main window (webrig).
 
-    test_webthrottle.py WEBRIG              drives loco 3 and checks frames and panel
+    test_webthrottle.py WEBRIG              drives loco 3 and checks frames and panel,
+                                            then what a foreign page can do: nothing
     test_webthrottle.py WEBRIG --shot FILE  saves the page at phone size (360 x 740)
 
 Every wait is a bounded poll; nothing sleeps a fixed time.
 """
 
+import http.server
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
 
 try:
     from selenium import webdriver
@@ -37,6 +41,9 @@ STOP_ALL = '24 0 255 255'
 POWER_OFF = '1 0 10 0'
 NUMBER_REFUSED = 'Bitte eine Lok-Nummer von 1 bis 10239 eingeben.'
 BANNER = 'Verbindung zu Velantor unterbrochen – neuer Versuch …'
+# A foreign site; the browser finds every name in it at 127.0.0.1, as a
+# rebinding site's names would point at the layout PC.
+FOREIGN = 'angreifer.example'
 
 
 class Rig:
@@ -98,6 +105,8 @@ def browser(profile):
     for flag in ('--no-first-run', '--disable-extensions', '--disable-sync',
                  '--disable-background-networking', '--disable-component-update'):
         options.add_argument(flag)
+    options.add_argument('--host-resolver-rules=MAP %s 127.0.0.1, MAP *.%s 127.0.0.1'
+                         % (FOREIGN, FOREIGN))
     if os.geteuid() == 0:
         options.add_argument('--no-sandbox')   # Chromium refuses root otherwise
     driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
@@ -230,6 +239,77 @@ def drive(page, rig):
     assert page.pressed(light) == 'true'
 
 
+class ForeignSite:
+    """A page of some other site, served on 127.0.0.1 under the foreign name."""
+
+    PAGE = b'<!DOCTYPE html><html><head><title>Angebote</title></head><body>Angebote</body></html>'
+
+    def __init__(self):
+        page = self.PAGE
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header('Content-Type', 'text/html')
+                self.send_header('Content-Length', str(len(page)))
+                self.end_headers()
+                self.wfile.write(page)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), Handler)
+        self.url = 'http://%s:%d/' % (FOREIGN, self.server.server_address[1])
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def strangers(page, rig):
+    """A foreign page drives nothing: not through the apps' port, not under a
+    name of its own that points here, not with a WebSocket of its own."""
+    web_port = int(rig.url.rsplit(':', 1)[1].strip('/'))
+    app_port = int(rig.ask('app-port')[0])
+    rig.frames()
+    site = ForeignSite()
+    try:
+        page.driver.get(site.url)
+        assert page.driver.title == 'Angebote'
+        # The throttle page left behind may keep its socket a while.
+        before = rig.ask('clients')
+        # A POST the browser sends without asking anyone: its body would be
+        # throttle lines. The port closes the connection; nothing moves.
+        outcome = page.driver.execute_async_script(
+            'const done = arguments[arguments.length - 1];'
+            'fetch(arguments[0], {method: "POST", mode: "no-cors", body: arguments[1]})'
+            '.then(() => done("answered"), () => done("closed"));',
+            'http://127.0.0.1:%d/' % app_port, 'NAngreifer\nM0+S3<;>S3\nM0A*<;>V126\n')
+        assert outcome == 'closed', outcome
+        # The page's own WebSocket, and one under a rebinding name.
+        for target in ('ws://127.0.0.1:%d/ws' % web_port,
+                       'ws://%s.%s:%d/ws' % (socket.gethostname(), FOREIGN, web_port)):
+            outcome = page.driver.execute_async_script(
+                'const done = arguments[arguments.length - 1];'
+                'const s = new WebSocket(arguments[0]);'
+                's.onopen = () => { s.close(); done("opened"); };'
+                's.onclose = () => done("refused");', target)
+            assert outcome == 'refused', '%s: %s' % (target, outcome)
+        assert rig.ask('clients') == before, 'a foreign page connected'
+        page.expect_frames([])
+
+        # The throttle page under a rebinding name is not served at all.
+        page.driver.get('http://%s.%s:%d/' % (socket.gethostname(), FOREIGN, web_port))
+        assert not page.driver.find_elements(By.ID, 'speed'), 'the page under a foreign name'
+    finally:
+        site.close()
+
+    # Under a name of this machine it is, and it connects.
+    page.driver.get('http://localhost:%d/' % web_port)
+    page.until('the page connected under localhost', lambda: page.button('Übernehmen').is_enabled())
+
+
 def shoot(page, rig, path):
     page.choose_loco_3()
     page.set_speed(50)
@@ -255,6 +335,7 @@ def main():
             shoot(page, rig, sys.argv[3])
         else:
             drive(page, rig)
+            strangers(page, rig)
     finally:
         if driver:
             driver.quit()

@@ -530,6 +530,29 @@ private Q_SLOTS:
         QTest::newRow("a stop of every loco keeps the connection")
             << QList<int>{3} << QStringList{"> M0+S3<;>S3", "> PXA", "> NPixel"}
             << (acquire3 + QStringList{"! stop all", "< *10"});
+        // A web page can make any browser send a request to this port; its
+        // body would be throttle lines. Nothing of it is acted on.
+        QTest::newRow("a browser's POST: nothing in its body acts")
+            << QList<int>{3}
+            << QStringList{"~ POST / HTTP/1.1\r\nHost: 192.168.1.20:12090\r\n"
+                           "Content-Type: text/plain\r\n\r\nNPixel\nM0+S3<;>S3\nM0A*<;>V126\n"}
+            << QStringList{"! closed: spoke http"};
+        QTest::newRow("a request line alone closes")
+            << QList<int>{} << QStringList{"> GET /ws HTTP/1.1", "> NPixel"}
+            << QStringList{"! closed: spoke http"};
+        QTest::newRow("header lines after N close and stop")
+            << QList<int>{3}
+            << QStringList{"> NPixel", "> M0+S3<;>S3", "> Origin: http://angreifer.example",
+                           "> M0A*<;>V126"}
+            << (QStringList{"< *10"} + acquire3 + QStringList{"! stop 3", "! closed: spoke http"});
+        QTest::newRow("a header that reads like an older throttle's line")
+            << QList<int>{} << QStringList{"> HUabc", "> TE: trailers", "> TL3"}
+            << QStringList{"! closed: spoke http"};
+        QTest::newRow("names, ids and roster names with colons are no headers")
+            << QList<int>{3}
+            << QStringList{"> NPixel: 7", "> HU00:1a:2b:3c:4d:5e", "> M0+S3<;>ELok 3: Köf",
+                           "> TEV200:1", "> NTab"}
+            << QStringList{"< *10", "< *10"};
         QTest::newRow("power request and the answer")
             << QList<int>{} << QStringList{"> PPA1", "power on", "> PPA0", "power off"}
             << QStringList{"! power on", "< PPA1", "! power off", "< PPA0"};

@@ -55,7 +55,8 @@ public:
             record(QStringLiteral("quit"));
         } else if (const auto *closed = std::get_if<Closed>(&intent)) {
             static const char *const reasons[] = {"quit", "connection lost", "line too long",
-                                                  "too many lines", "no introduction"};
+                                                  "too many lines", "no introduction",
+                                                  "spoke http"};
             record(QStringLiteral("closed: %1").arg(reasons[int(closed->reason)]));
         }
     }

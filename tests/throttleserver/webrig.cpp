@@ -9,6 +9,8 @@
 //                        functions=<n,n,…>; then OK
 //   panel-speed <n> <v>  moves panel n's slider to v (0-255); then OK
 //   web-stop, web-start  switches the web throttle off and on again; then OK
+//   app-port             the phone apps' port (the server runs too); then OK
+//   clients              how many apps and browsers are connected; then OK
 //   quit                 ends the program
 //
 // A command it does not know is answered with ERR and the line.
@@ -104,6 +106,10 @@ public:
         } else if (command == "web-start") {
             startWeb();
             reply("OK\n");
+        } else if (command == "app-port") {
+            reply(QByteArray::number(m_window.phoneThrottles().port()) + "\nOK\n");
+        } else if (command == "clients") {
+            reply(QByteArray::number(m_window.phoneThrottles().clientCount()) + "\nOK\n");
         } else {
             reply("ERR " + line + '\n');
         }
@@ -136,17 +142,22 @@ int main(int argc, char *argv[])
     rig.station.setTrackOutput(TrackOutput::PowerOn);
     rig.station.setLocos({{3, LocoFlags::Steps28}, {300, LocoFlags::Steps126}});
     const quint16 port = freePort();
+    quint16 appPort = freePort();
+    while (appPort == port)
+        appPort = freePort();
     sysSaveSetting(PortSettingKey, QStringLiteral("COM1"), SettingsSection);
     sysSaveSetting(locoPanelKey(0), QStringLiteral("3"), SettingsSection);
     // Switched on as the "Handregler" dialog leaves it: started with the window.
     sysSaveSetting(QStringLiteral("WebEnabled"), QStringLiteral("1"), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("WebPort"), QString::number(port), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("1"), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Port"), QString::number(appPort), QStringLiteral("Handregler"));
 
     kzVelantor window(&rig.port);
     window.setModalRunner([](QDialog *) { return 0; });
     window.startUp(false);
-    if (!window.phoneThrottles().isWebRunning()) {
-        std::fprintf(stderr, "webrig: the web throttle does not listen on port %d\n", port);
+    if (!window.phoneThrottles().isWebRunning() || !window.phoneThrottles().isRunning()) {
+        std::fprintf(stderr, "webrig: the web throttle or the apps' server does not listen\n");
         return 1;
     }
     window.show();
