@@ -67,6 +67,11 @@ bool DriverThrottleHost::controllerChecked() const
     return m_state.controller().has_value();
 }
 
+int DriverThrottleHost::speedSteps(int loco) const
+{
+    return m_state.speedSteps(loco);
+}
+
 void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
 {
     using namespace ThrottleIntent;

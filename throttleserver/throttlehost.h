@@ -30,6 +30,7 @@ public:
     PhoneLoco locoState(int loco) const override;
     WiThrottle::PowerState trackPower() const override;
     bool controllerChecked() const override;
+    int speedSteps(int loco) const override;
     void perform(const ThrottleIntentValue &intent) override;
 
     static PhoneLoco phoneLoco(const LocoSnapshot &snapshot);

@@ -98,6 +98,10 @@ public:
     // The roster every client gets from now on; connected clients get it at
     // once.
     void setRoster(const QList<int> &locos);
+    // The roster's entries, named before the controller's locos.
+    void setRosterEntries(const QList<RosterEntry> &entries);
+    // The web server's port for the apps' roster download (0: none).
+    void setWebPort(quint16 port);
     // The functions on only while pressed, for every client from now on.
     void setMomentaryFunctions(const QList<int> &functions);
     // The shared state changed: every client holding the loco hears of it.
@@ -142,7 +146,8 @@ private:
     Clock &m_clock;
     QTcpServer *m_server;
     QTimer m_heartbeatTimer;
-    QList<int> m_roster;
+    WiThrottle::PhoneRoster m_roster;
+    quint16 m_webPort = 0;
     QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     std::vector<std::unique_ptr<Connection>> m_connections;
 };

@@ -2,6 +2,7 @@
 
 #include "throttleserver/throttlelog.h"
 #include "throttleserver/throttleserver.h"
+#include "throttleserver/webroster.h"
 
 #include <QAbstractHttpServer>
 #include <QFile>
@@ -196,6 +197,10 @@ protected:
             return true;
         }
         const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
+        if (roster && WebRoster::isRosterPath(path)) {
+            answerRoster(request, socket, path);
+            return true;
+        }
         const PageFile *file = nullptr;
         for (const PageFile &candidate : PageFiles) {
             if (path == candidate.path)
@@ -227,7 +232,29 @@ protected:
                                                                 : Status::NotFound);
     }
 
+public:
+    // The roster the apps download; none while it is not served.
+    const Roster *roster = nullptr;
+
 private:
+    void answerRoster(const QHttpServerRequest &request, QTcpSocket *socket, QByteArrayView path)
+    {
+        QHttpServerResponder responder = makeResponder(request, socket);
+        if (request.method() != QHttpServerRequest::Method::Get) {
+            responder.write({{"Allow", "GET"}}, Status::MethodNotAllowed);
+            return;
+        }
+        const WebRoster::Reply reply = WebRoster::reply(*roster, path);
+        if (reply.status != 200) {
+            qCDebug(kzThrottle) << "web: not in the roster:" << path;
+            responder.write(Status::NotFound);
+            return;
+        }
+        responder.write(reply.body, {{"Content-Type", reply.type},
+                                     {"Cache-Control", "no-cache"},
+                                     {"X-Content-Type-Options", "nosniff"}});
+    }
+
     static bool isUpgrade(const QHttpServerRequest &request)
     {
         return request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
@@ -278,6 +305,7 @@ bool WebThrottle::listen(const QHostAddress &address, quint16 port)
     m_error = QAbstractSocket::UnknownSocketError;
     m_errorString.clear();
     m_http = std::make_unique<WebPageServer>();
+    m_http->roster = m_roster;
     m_http->bind(listener.release());
     connect(m_http.get(), &QAbstractHttpServer::newWebSocketConnection, this,
             &WebThrottle::acceptSockets);
@@ -306,6 +334,13 @@ void WebThrottle::close()
     // lost connections, so their locos stop.
     m_http.reset();
     m_sessions.disconnectAll(ThrottleChannel::Kind::Browser);
+}
+
+void WebThrottle::setRoster(const Roster *roster)
+{
+    m_roster = roster;
+    if (m_http)
+        m_http->roster = roster;
 }
 
 void WebThrottle::acceptSockets()

@@ -10,6 +10,7 @@
 #include <memory>
 
 class QWebSocket;
+class Roster;
 class ThrottleServer;
 class WebPageListener;
 class WebPageServer;
@@ -48,11 +49,14 @@ public:
     QString errorString() const { return m_errorString; }
     // Stops serving; the browsers are dropped as lost connections.
     void close();
+    // The roster served at /roster/ for the apps' download (none: not served).
+    void setRoster(const Roster *roster);
 
 private:
     void acceptSockets();
 
     ThrottleServer &m_sessions;
+    const Roster *m_roster = nullptr;
     std::unique_ptr<WebPageServer> m_http;
     QAbstractSocket::SocketError m_error = QAbstractSocket::UnknownSocketError;
     QString m_errorString;

@@ -1,5 +1,7 @@
 #include "throttleserver/withrottle.h"
 
+#include <QSet>
+
 #include <charconv>
 
 namespace WiThrottle {
@@ -304,15 +306,68 @@ QByteArray versionLine()
     return QByteArrayLiteral("VN2.0");
 }
 
+QList<RosterItem> rosterItems(const PhoneRoster &roster)
+{
+    QList<RosterItem> items;
+    items.reserve(roster.entries.size() + roster.locos.size());
+    QSet<int> named;
+    for (const RosterEntry &entry : roster.entries) {
+        items << RosterItem{listText(entry.id), entry.address, entry.isLong(), &entry};
+        named.insert(entry.address);
+    }
+    for (const int loco : roster.locos) {
+        if (loco < MinLoco || loco > MaxLoco || named.contains(loco))
+            continue;
+        named.insert(loco);
+        items << RosterItem{rosterName(loco), loco, loco > MaxShortAddress, nullptr};
+    }
+    return items;
+}
+
+QString listText(const QString &text)
+{
+    QString result = text;
+    for (QChar &c : result) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    for (const QByteArrayView delimiter : {EntryDelimiter, FieldDelimiter, PartDelimiter})
+        result.replace(QString::fromLatin1(delimiter), QStringLiteral(" "));
+    return result;
+}
+
 QByteArray rosterLine(const QList<int> &locos)
 {
-    QByteArray line = "RL" + QByteArray::number(locos.size());
-    for (const int loco : locos) {
-        line += EntryDelimiter.toByteArray() + rosterName(loco).toUtf8()
-                + FieldDelimiter.toByteArray() + QByteArray::number(loco)
-                + FieldDelimiter.toByteArray() + (loco <= MaxShortAddress ? "S" : "L");
+    return rosterLine(PhoneRoster{{}, locos});
+}
+
+QByteArray rosterLine(const PhoneRoster &roster)
+{
+    const QList<RosterItem> items = rosterItems(roster);
+    QByteArray line = "RL" + QByteArray::number(items.size());
+    for (const RosterItem &item : items) {
+        line.append(EntryDelimiter).append(item.name.toUtf8()).append(FieldDelimiter);
+        appendNumber(line, item.loco);
+        line.append(FieldDelimiter).append(item.longAddress ? 'L' : 'S');
     }
     return line;
+}
+
+QByteArray labelLine(char throttle, QByteArrayView key, const RosterEntry &entry)
+{
+    QByteArray labels;
+    for (int n = 0; n <= RosterEntry::MaxLabelledFunction; ++n) {
+        labels.append(EntryDelimiter);
+        if (entry.hasLabel(n))
+            labels.append(listText(entry.label(n).text.trimmed()).toUtf8());
+    }
+    return throttleLine(throttle, 'L', key, labels);
+}
+
+QByteArray webPortLine(quint16 port)
+{
+    return "PW" + QByteArray::number(port);
 }
 
 QByteArray powerLine(PowerState state)
@@ -367,6 +422,15 @@ QByteArray functionAction(int function, bool on)
 QByteArray stepModeAction(int mode)
 {
     return "s" + QByteArray::number(mode);
+}
+
+int speedStepMode(int speedSteps)
+{
+    switch (speedSteps) {
+    case 28: return 2;
+    case 14: return 8;
+    default: return 1;
+    }
 }
 
 QByteArray messageLine(const QString &text)
