@@ -292,9 +292,9 @@ QList<Problem> Roster::save(const QList<RosterEntry> &before, const QList<Edited
             file = std::move(read.document);
             fileBase = base ? *base : *read.entry;
         }
-        if (entry.fileName.isEmpty() || (!base && !edited.copyFrom.isEmpty())) {
+        // A new loco or a copy gets a file of its own in this roster.
+        if (!base || entry.fileName.isEmpty())
             entry.fileName = fileNameFor(entry.id, taken);
-        }
         assigned.insert(entry.fileName);
 
         XmlTree::Node *locomotive = nullptr;

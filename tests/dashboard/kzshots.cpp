@@ -1,6 +1,7 @@
 // Renders the main window (before and after a check against the virtual
 // command station), the options dialog, the dialog "Handregler" with the web
-// throttle's QR code and the about window to PNG files,
+// throttle's QR code, the dialog "Fahrzeuge" and the about window to PNG
+// files,
 // so that they can be looked at without a display:
 //
 //     QT_QPA_PLATFORM=offscreen kzshots DIRECTORY
@@ -12,11 +13,14 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/throttledialog.h"
 #include "link/commands.h"
+#include "roster/roster.h"
+#include "roster/rosterdialog.h"
 #include "tests/support/stationrig.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -39,6 +43,20 @@ bool save(QWidget &widget, const QDir &directory, const QString &name)
     return true;
 }
 
+// The roster of the roster's tests as the program's own (V 60 is loco 3).
+bool copyRoster(const QString &to)
+{
+    const QString from = QStringLiteral(ROSTER_TEST_DATA "/decoderpro");
+    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    bool ok = true;
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = to + path.mid(from.size());
+        ok &= QDir().mkpath(QFileInfo(target).absolutePath()) && QFile::copy(path, target);
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -46,6 +64,8 @@ int main(int argc, char *argv[])
     // Never the user's settings: the pictures start from a fresh store.
     QTemporaryDir configDir;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir.path()));
+    QTemporaryDir dataDir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataDir.path()));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -71,7 +91,7 @@ int main(int argc, char *argv[])
     sysSaveSetting(QStringLiteral("Slider01"), QStringLiteral("300"), SettingsSection);
     sysSaveSetting(QStringLiteral("Slider02"), QStringLiteral("1024"), SettingsSection);
 
-    bool ok = true;
+    bool ok = copyRoster(dataDir.filePath(QStringLiteral("velantor")));
     {
         kzVelantor window(&rig.port);
         window.setModalRunner([](QDialog *) { return 0; });
@@ -105,6 +125,14 @@ int main(int argc, char *argv[])
                               {QStringLiteral("Browser"), QStringLiteral("192.168.1.40")}});
         throttles.show();
         ok &= save(throttles, directory, QStringLiteral("handregler.png"));
+    }
+    {
+        // The JMRI-shaped roster of the roster's tests, BR 218 chosen.
+        Roster roster;
+        roster.setFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"));
+        RosterDialog dialog(roster.entries());
+        dialog.show();
+        ok &= save(dialog, directory, QStringLiteral("fahrzeuge.png"));
     }
     {
         kzInfo info;
