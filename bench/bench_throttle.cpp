@@ -17,6 +17,7 @@
 // --seconds N makes the minute longer.
 // Usage: bench_throttle [--commands N] [--bounds [--seconds N]]
 
+#include "bench/resident.h"
 #include "common/messagebox.h"
 #include "link/clock.h"
 #include "link/locodriver.h"
@@ -61,19 +62,6 @@ double percentileMs(QList<qint64> nanoseconds, double fraction)
     const qsizetype at =
         qMin(nanoseconds.size() - 1, qsizetype(fraction * double(nanoseconds.size())));
     return double(nanoseconds.at(at)) / 1e6;
-}
-
-// The process's resident memory in KiB, from /proc.
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
 }
 
 int measureBounds(QCoreApplication &app, LocoDriver &driver, int seconds)

@@ -122,17 +122,15 @@ Roster::Loaded Roster::load(const QString &folder)
     const std::optional<QByteArray> bytes =
         readFile(indexPath, RosterFiles::IndexFileName, loaded.problems);
     if (bytes) {
-        RosterFiles::IndexRead index = RosterFiles::readIndex(*bytes);
+        RosterFiles::IndexEntries index = RosterFiles::readIndexEntries(*bytes);
         loaded.problems << index.problems;
-        if (index.document) {
+        if (index.readable) {
             loaded.entries = std::move(index.entries);
-            loaded.index = std::move(index.document);
             return loaded;
         }
     }
     // Without a readable index the locos come from their own files, as JMRI
     // rebuilds its index; the index itself is left as it is.
-    loaded.indexDamaged = true;
     const QDir entries(dir.filePath(RosterFiles::EntriesFolder));
     QSet<QString> ids;
     const QStringList names =
@@ -157,7 +155,6 @@ void Roster::reload()
 {
     m_settle.stop();
     Loaded loaded = load(m_folder);
-    m_indexDamaged = loaded.indexDamaged;
     m_problems = loaded.problems;
     watch();
     const bool entriesChanged = loaded.entries != m_entries;
@@ -206,20 +203,27 @@ QList<Problem> Roster::save(const QList<RosterEntry> &before, const QList<Edited
 {
     using namespace RosterFiles;
     QList<Problem> problems;
-    Loaded current = load(m_folder);
-    if (current.indexDamaged) {
-        problems << Problem{IndexFileName, 0,
-                            QStringLiteral("Die Datei kann nicht gelesen werden; damit sie nicht "
-                                           "überschrieben wird, ist nichts gespeichert.")};
-        return problems;
-    }
     const QDir dir(m_folder);
+    // The index as it is now, whole: only what the dialog changed goes into it.
+    std::optional<XmlTree::Document> current;
+    if (QFileInfo::exists(dir.filePath(IndexFileName))) {
+        QList<Problem> ignored;
+        if (const std::optional<QByteArray> bytes =
+                readFile(dir.filePath(IndexFileName), IndexFileName, ignored))
+            current = readIndex(*bytes).document;
+        if (!current) {
+            problems << Problem{IndexFileName, 0,
+                                QStringLiteral("Die Datei kann nicht gelesen werden; damit sie "
+                                               "nicht überschrieben wird, ist nichts gespeichert.")};
+            return problems;
+        }
+    }
     const QDir entries(dir.filePath(EntriesFolder));
     if (!dir.mkpath(EntriesFolder)) {
         problems << Problem{m_folder, 0, QStringLiteral("Der Ordner kann nicht angelegt werden.")};
         return problems;
     }
-    XmlTree::Document index = current.index ? std::move(*current.index) : newIndex();
+    XmlTree::Document index = current ? std::move(*current) : newIndex();
     QSet<QString> assigned;
     auto taken = [&](const QString &name) {
         return assigned.contains(name) || QFileInfo::exists(entries.filePath(name))
@@ -228,7 +232,7 @@ QList<Problem> Roster::save(const QList<RosterEntry> &before, const QList<Edited
 
     // Written only when an entry of it changed, so that a save that failed
     // for every loco leaves it as it was.
-    bool indexChanged = !current.index;
+    bool indexChanged = !current;
     // Removed locos first, so that a copy of the same name may take its file.
     QSet<int> kept;
     for (const EditedEntry &edited : after)

@@ -95,8 +95,6 @@ private:
     {
         QList<RosterEntry> entries;
         QList<RosterFiles::Problem> problems;
-        std::optional<XmlTree::Document> index;
-        bool indexDamaged = false;
     };
     static Loaded load(const QString &folder);
     void watch();
@@ -105,7 +103,6 @@ private:
     QList<RosterEntry> m_entries;
     QList<RosterFiles::Problem> m_problems;
     QList<RosterFiles::Problem> m_told;
-    bool m_indexDamaged = false;
     QFileSystemWatcher *m_watcher = nullptr;
     QTimer m_settle;
 };

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -433,6 +434,85 @@ std::optional<RosterEntry> readLocomotive(const Node &locomotive, const QString 
     return entry;
 }
 
+namespace {
+
+// The checks an entry of an index passes beyond its own: its name once, its
+// loco file once and inside the "roster" folder. Both readers of an index
+// put their entries through it, so that they find the same.
+class IndexChecks
+{
+public:
+    IndexChecks(const QString &file, QList<RosterEntry> &entries, QList<Problem> &problems)
+        : m_file(file), m_entries(entries), m_problems(problems)
+    {
+    }
+
+    void add(const Node &locomotive)
+    {
+        std::optional<RosterEntry> entry = readLocomotive(locomotive, m_file, m_problems);
+        if (!entry)
+            return;
+        if (const auto seen = m_ids.constFind(entry->id); seen != m_ids.constEnd()) {
+            refuse(locomotive, QStringLiteral("Den Namen %1 hat schon das Fahrzeug in Zeile %2; "
+                                              "dieses wird übergangen.")
+                                   .arg(quoted(entry->id))
+                                   .arg(*seen));
+            return;
+        }
+        if (!entry->fileName.isEmpty() && !isPlainFileName(entry->fileName)) {
+            refuse(locomotive, QStringLiteral("Die Datei %1 des Fahrzeugs %2 liegt nicht im Ordner "
+                                              "„roster“; das Fahrzeug wird übergangen.")
+                                   .arg(quoted(entry->fileName), quoted(entry->id)));
+            return;
+        }
+        if (!entry->fileName.isEmpty()) {
+            if (const auto owner = m_files.constFind(entry->fileName); owner != m_files.constEnd()) {
+                refuse(locomotive, QStringLiteral("Die Datei %1 gehört schon zum Fahrzeug %2; das "
+                                                  "Fahrzeug %3 wird übergangen.")
+                                       .arg(quoted(entry->fileName), quoted(*owner), quoted(entry->id)));
+                return;
+            }
+            m_files.insert(entry->fileName, entry->id);
+        }
+        m_ids.insert(entry->id, locomotive.line);
+        // Road names, makers and labels repeat from loco to loco: one string
+        // each, shared, keeps a large roster small.
+        for (QString *text : {&entry->roadName, &entry->mfg, &entry->model, &entry->owner,
+                              &entry->maxSpeed, &entry->comment, &entry->iconFilePath,
+                              &entry->imageFilePath})
+            share(*text);
+        for (FunctionLabel &label : entry->labels)
+            share(label.text);
+        m_entries << std::move(*entry);
+    }
+
+private:
+    void share(QString &text)
+    {
+        if (text.isEmpty())
+            return;
+        const auto known = m_texts.constFind(text);
+        if (known != m_texts.constEnd())
+            text = *known;
+        else
+            m_texts.insert(text);
+    }
+
+    void refuse(const Node &locomotive, const QString &text)
+    {
+        m_problems << problemAt(m_file, locomotive.line, text);
+    }
+
+    const QString &m_file;
+    QList<RosterEntry> &m_entries;
+    QList<Problem> &m_problems;
+    QHash<QString, qint64> m_ids;
+    QHash<QString, QString> m_files;
+    QSet<QString> m_texts;
+};
+
+} // namespace
+
 IndexRead readIndex(const QByteArray &bytes, const QString &file)
 {
     IndexRead result;
@@ -446,47 +526,86 @@ IndexRead readIndex(const QByteArray &bytes, const QString &file)
         return result;
     }
     if (const Node *roster = parsed.document->root.child(u"roster")) {
-        QHash<QString, qint64> ids;
-        QHash<QString, QString> files;
+        IndexChecks checks(file, result.entries, result.problems);
         for (const Node &locomotive : roster->children) {
-            if (!locomotive.isElement(Locomotive))
-                continue;
-            std::optional<RosterEntry> entry = readLocomotive(locomotive, file, result.problems);
-            if (!entry)
-                continue;
-            if (const auto seen = ids.constFind(entry->id); seen != ids.constEnd()) {
-                result.problems << problemAt(
-                    file, locomotive.line,
-                    QStringLiteral("Den Namen %1 hat schon das Fahrzeug in Zeile %2; dieses "
-                                   "wird übergangen.")
-                        .arg(quoted(entry->id))
-                        .arg(*seen));
-                continue;
-            }
-            if (!entry->fileName.isEmpty() && !isPlainFileName(entry->fileName)) {
-                result.problems << problemAt(
-                    file, locomotive.line,
-                    QStringLiteral("Die Datei %1 des Fahrzeugs %2 liegt nicht im Ordner "
-                                   "„roster“; das Fahrzeug wird übergangen.")
-                        .arg(quoted(entry->fileName), quoted(entry->id)));
-                continue;
-            }
-            if (!entry->fileName.isEmpty()) {
-                if (const auto owner = files.constFind(entry->fileName); owner != files.constEnd()) {
-                    result.problems << problemAt(
-                        file, locomotive.line,
-                        QStringLiteral("Die Datei %1 gehört schon zum Fahrzeug %2; das Fahrzeug "
-                                       "%3 wird übergangen.")
-                            .arg(quoted(entry->fileName), quoted(*owner), quoted(entry->id)));
-                    continue;
-                }
-                files.insert(entry->fileName, entry->id);
-            }
-            ids.insert(entry->id, locomotive.line);
-            result.entries << std::move(*entry);
+            if (locomotive.isElement(Locomotive))
+                checks.add(locomotive);
         }
     }
     result.document = std::move(parsed.document);
+    return result;
+}
+
+IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file)
+{
+    IndexEntries result;
+    XmlTree::ByteReader input(bytes);
+    QXmlStreamReader &reader = input.reader;
+    XmlTree::ParseError error;
+    std::optional<Node> wrong;
+    bool haveRoot = false;
+    bool haveRoster = false;
+    IndexChecks checks(file, result.entries, result.problems);
+    auto fail = [&] {
+        result.entries.clear();
+        result.problems = {notXml(file, error)};
+        return result;
+    };
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        haveRoot = true;
+        if (reader.qualifiedName() != IndexRoot) {
+            // Wrong, unless it is no XML at all: that is found first.
+            wrong = Node::element(reader.qualifiedName().toString());
+            wrong->line = reader.lineNumber();
+            if (!XmlTree::skipElement(reader, 0, error))
+                return fail();
+            continue;
+        }
+        // The root's children: the first <roster> holds the locos.
+        while (!reader.atEnd()) {
+            const QXmlStreamReader::TokenType token = reader.readNext();
+            if (token == QXmlStreamReader::EndElement)
+                break;
+            if (token != QXmlStreamReader::StartElement)
+                continue;
+            const bool roster = !haveRoster && reader.qualifiedName() == u"roster";
+            if (!roster) {
+                if (!XmlTree::skipElement(reader, 1, error))
+                    return fail();
+                continue;
+            }
+            haveRoster = true;
+            while (!reader.atEnd()) {
+                const QXmlStreamReader::TokenType inner = reader.readNext();
+                if (inner == QXmlStreamReader::EndElement)
+                    break;
+                if (inner != QXmlStreamReader::StartElement)
+                    continue;
+                if (reader.qualifiedName() != Locomotive) {
+                    if (!XmlTree::skipElement(reader, 2, error))
+                        return fail();
+                    continue;
+                }
+                Node locomotive;
+                if (!XmlTree::readElement(reader, 2, locomotive, error, XmlTree::Blanks::Dropped))
+                    return fail();
+                checks.add(locomotive);
+            }
+        }
+    }
+    if (reader.hasError() || !haveRoot) {
+        error = {reader.lineNumber(), reader.hasError() ? reader.errorString()
+                                                        : QStringLiteral("Premature end of document.")};
+        return fail();
+    }
+    if (wrong) {
+        result.entries.clear();
+        result.problems = {wrongRoot(file, *wrong, IndexRoot)};
+        return result;
+    }
+    result.readable = true;
     return result;
 }
 

@@ -57,6 +57,17 @@ struct IndexRead
 // label with an impossible number too (the entry stays).
 IndexRead readIndex(const QByteArray &bytes, const QString &file = IndexFileName);
 
+// The same entries and problems without keeping the file: a thousand locos
+// as DecoderPro writes them make a tree of some tens of megabytes, and only
+// a save needs it.
+struct IndexEntries
+{
+    bool readable = false;   // a roster index, as readIndex's document says
+    QList<RosterEntry> entries;
+    QList<Problem> problems;
+};
+IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file = IndexFileName);
+
 struct LocoFileRead
 {
     std::optional<XmlTree::Document> document;

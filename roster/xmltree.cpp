@@ -58,11 +58,18 @@ Node *Node::child(QStringView elementName)
     return const_cast<Node *>(std::as_const(*this).child(elementName));
 }
 
+bool isXmlBlank(QStringView text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+    });
+}
+
 QString Node::ownText() const
 {
     QString result;
     for (const Node &c : children) {
-        if (c.kind == Kind::Text || c.kind == Kind::CData)
+        if ((c.kind == Kind::Text && !isXmlBlank(c.text)) || c.kind == Kind::CData)
             result += c.text;
     }
     return result;
@@ -75,113 +82,158 @@ void Node::setOwnText(const QString &value)
         children.push_back(textNode(value));
 }
 
-ParseResult parse(const QByteArray &bytes)
+namespace {
+
+ParseError depthError(const QXmlStreamReader &reader)
 {
-    QXmlStreamReader reader(bytes);
+    return {reader.lineNumber(), QStringLiteral("Elements nested too deeply.")};
+}
+
+ParseError readerError(const QXmlStreamReader &reader)
+{
+    if (reader.hasError())
+        return {reader.lineNumber(), reader.errorString()};
+    return {reader.lineNumber(), QStringLiteral("Premature end of document.")};
+}
+
+// The element whose start the reader just read, without its content.
+Node startedElement(const QXmlStreamReader &reader)
+{
+    Node element = Node::element(reader.qualifiedName().toString());
+    element.line = reader.lineNumber();
+    const QXmlStreamAttributes attributes = reader.attributes();
+    for (const QXmlStreamAttribute &a : attributes) {
+        // Values the document type supplies were not in the file.
+        if (!a.isDefault())
+            element.attributes.append({a.qualifiedName().toString(), a.value().toString()});
+    }
+    return element;
+}
+
+// The node of a token that is no element; none for the document's own.
+std::optional<Node> otherNode(const QXmlStreamReader &reader)
+{
+    Node node;
+    node.line = reader.lineNumber();
+    switch (reader.tokenType()) {
+    case QXmlStreamReader::Characters:
+        node.kind = reader.isCDATA() ? Node::Kind::CData : Node::Kind::Text;
+        node.text = reader.text().toString();
+        return node;
+    case QXmlStreamReader::Comment:
+        node.kind = Node::Kind::Comment;
+        node.text = reader.text().toString();
+        return node;
+    case QXmlStreamReader::ProcessingInstruction:
+        node.kind = Node::Kind::ProcessingInstruction;
+        node.name = reader.processingInstructionTarget().toString();
+        node.text = reader.processingInstructionData().toString();
+        return node;
+    case QXmlStreamReader::DTD:
+        node.kind = Node::Kind::Dtd;
+        node.text = reader.text().toString().trimmed();
+        return node;
+    case QXmlStreamReader::EntityReference:
+        node.kind = Node::Kind::EntityReference;
+        node.name = reader.name().toString();
+        return node;
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+ByteReader::ByteReader(const QByteArray &bytes) : m_buffer(bytes)
+{
+    // Read from a device the reader decodes the file piece by piece; given
+    // the bytes themselves it decodes them all at once, which takes twice as
+    // long for a large file.
+    m_device.setBuffer(&m_buffer);
+    m_device.open(QIODevice::ReadOnly);
+    reader.setDevice(&m_device);
     reader.setNamespaceProcessing(false);
-    Document document;
-    bool haveRoot = false;
-    // The open elements, innermost last. Pointers into the tree stay valid:
-    // a vector only grows at the innermost open element, whose own children
-    // are not open.
-    std::vector<Node *> open;
+}
 
-    auto place = [&](Node node) {
-        if (!open.empty())
-            open.back()->children.push_back(std::move(node));
-        else if (haveRoot)
-            document.epilog.push_back(std::move(node));
-        else
-            document.prolog.push_back(std::move(node));
-    };
-
+bool readElement(QXmlStreamReader &reader, int depth, Node &element, ParseError &error,
+                 Blanks blanks)
+{
+    if (depth >= MaxDepth) {
+        error = depthError(reader);
+        return false;
+    }
+    element = startedElement(reader);
     while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        const qint64 line = reader.lineNumber();
-        switch (token) {
+        switch (reader.readNext()) {
         case QXmlStreamReader::StartElement: {
-            if (open.empty() && haveRoot) {
-                // The reader reports a second root itself; this is a guard.
-                return {std::nullopt, {line, QStringLiteral("Extra content at end of document.")}};
-            }
-            if (int(open.size()) >= MaxDepth)
-                return {std::nullopt, {line, QStringLiteral("Elements nested too deeply.")}};
-            Node element = Node::element(reader.qualifiedName().toString());
-            element.line = line;
-            const QXmlStreamAttributes attributes = reader.attributes();
-            for (const QXmlStreamAttribute &a : attributes) {
-                // Values the document type supplies were not in the file.
-                if (!a.isDefault())
-                    element.attributes.append({a.qualifiedName().toString(), a.value().toString()});
-            }
-            if (open.empty()) {
-                document.root = std::move(element);
-                haveRoot = true;
-                open.push_back(&document.root);
-            } else {
-                Node *parent = open.back();
-                parent->children.push_back(std::move(element));
-                open.push_back(&parent->children.back());
-            }
+            Node child;
+            if (!readElement(reader, depth + 1, child, error, blanks))
+                return false;
+            element.children.push_back(std::move(child));
             break;
         }
         case QXmlStreamReader::EndElement:
-            if (!open.empty())
-                open.pop_back();
-            break;
-        case QXmlStreamReader::Characters: {
-            // Outside the root the reader reports no white space, and nothing
-            // else may stand there.
-            if (open.empty())
+            return true;
+        case QXmlStreamReader::Characters:
+            if (blanks == Blanks::Dropped && !reader.isCDATA() && isXmlBlank(reader.text()))
                 break;
-            Node node;
-            node.kind = reader.isCDATA() ? Node::Kind::CData : Node::Kind::Text;
-            node.text = reader.text().toString();
-            node.line = line;
-            place(std::move(node));
-            break;
-        }
-        case QXmlStreamReader::Comment: {
-            Node node;
-            node.kind = Node::Kind::Comment;
-            node.text = reader.text().toString();
-            node.line = line;
-            place(std::move(node));
-            break;
-        }
-        case QXmlStreamReader::ProcessingInstruction: {
-            Node node;
-            node.kind = Node::Kind::ProcessingInstruction;
-            node.name = reader.processingInstructionTarget().toString();
-            node.text = reader.processingInstructionData().toString();
-            node.line = line;
-            place(std::move(node));
-            break;
-        }
-        case QXmlStreamReader::DTD: {
-            Node node;
-            node.kind = Node::Kind::Dtd;
-            node.text = reader.text().toString().trimmed();
-            node.line = line;
-            place(std::move(node));
-            break;
-        }
-        case QXmlStreamReader::EntityReference: {
-            Node node;
-            node.kind = Node::Kind::EntityReference;
-            node.name = reader.name().toString();
-            node.line = line;
-            place(std::move(node));
-            break;
-        }
+            [[fallthrough]];
         default:
+            if (std::optional<Node> node = otherNode(reader))
+                element.children.push_back(std::move(*node));
             break;
         }
     }
-    if (reader.hasError())
-        return {std::nullopt, {reader.lineNumber(), reader.errorString()}};
-    if (!haveRoot)
-        return {std::nullopt, {reader.lineNumber(), QStringLiteral("Premature end of document.")}};
+    error = readerError(reader);
+    return false;
+}
+
+bool skipElement(QXmlStreamReader &reader, int depth, ParseError &error)
+{
+    int open = 1;
+    if (depth >= MaxDepth) {
+        error = depthError(reader);
+        return false;
+    }
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            if (depth + open >= MaxDepth) {
+                error = depthError(reader);
+                return false;
+            }
+            ++open;
+        } else if (token == QXmlStreamReader::EndElement && --open == 0) {
+            return true;
+        }
+    }
+    error = readerError(reader);
+    return false;
+}
+
+ParseResult parse(const QByteArray &bytes)
+{
+    ByteReader input(bytes);
+    QXmlStreamReader &reader = input.reader;
+    Document document;
+    bool haveRoot = false;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            // A second root is an error the reader reports itself.
+            ParseError error;
+            if (!readElement(reader, 0, document.root, error))
+                return {std::nullopt, error};
+            haveRoot = true;
+        } else if (std::optional<Node> node = otherNode(reader)) {
+            // Outside the root the reader reports no white space, and no
+            // other text may stand there.
+            if (node->kind != Node::Kind::Text && node->kind != Node::Kind::CData)
+                (haveRoot ? document.epilog : document.prolog).push_back(std::move(*node));
+        }
+    }
+    if (reader.hasError() || !haveRoot)
+        return {std::nullopt, readerError(reader)};
     return {std::move(document), {}};
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QBuffer>
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QXmlStreamReader>
 
 #include <optional>
 #include <vector>
@@ -54,7 +56,8 @@ struct Node
     // The first child element of that name; nullptr when there is none.
     const Node *child(QStringView elementName) const;
     Node *child(QStringView elementName);
-    // The text of the element's own text children, joined.
+    // The text of the element's own text children, joined; white space alone
+    // between two pieces of markup (the indentation) is left out.
     QString ownText() const;
     // Replaces every child by one text node.
     void setOwnText(const QString &value);
@@ -68,6 +71,9 @@ struct Document
     Node root;
     std::vector<Node> epilog;
 };
+
+// Only blanks, tabs and line ends: the white space XML itself knows.
+bool isXmlBlank(QStringView text);
 
 struct ParseError
 {
@@ -86,6 +92,30 @@ struct ParseResult
     ParseError error;
 };
 ParseResult parse(const QByteArray &bytes);
+
+// A reader over bytes in memory, namespaces not interpreted.
+class ByteReader
+{
+public:
+    explicit ByteReader(const QByteArray &bytes);
+    QXmlStreamReader reader;
+
+private:
+    QByteArray m_buffer;
+    QBuffer m_device;
+};
+
+// For a reader that walks a large file itself and takes single elements as
+// trees: called right after the reader read a StartElement with depth open
+// elements around it (0 for the root), readElement reads that element with
+// everything in it, skipElement reads past it keeping nothing. False, with
+// the error, when the file breaks off or nests too deeply. A reader that
+// only reads content (ownText) may drop the white space between markup,
+// which ownText leaves out anyway.
+enum class Blanks { Kept, Dropped };
+bool readElement(QXmlStreamReader &reader, int depth, Node &element, ParseError &error,
+                 Blanks blanks = Blanks::Kept);
+bool skipElement(QXmlStreamReader &reader, int depth, ParseError &error);
 
 // The document as UTF-8 with an XML declaration saying so.
 QByteArray write(const Document &document);

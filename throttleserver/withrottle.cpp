@@ -1,8 +1,8 @@
 #include "throttleserver/withrottle.h"
 
-#include <QSet>
-
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 namespace WiThrottle {
 
@@ -310,15 +310,17 @@ QList<RosterItem> rosterItems(const PhoneRoster &roster)
 {
     QList<RosterItem> items;
     items.reserve(roster.entries.size() + roster.locos.size());
-    QSet<int> named;
+    // One bit a loco number: a thousand entries are looked at in no time.
+    std::vector<bool> named(std::size_t(MaxLoco) + 1);
     for (const RosterEntry &entry : roster.entries) {
         items << RosterItem{listText(entry.id), entry.address, entry.isLong(), &entry};
-        named.insert(entry.address);
+        if (entry.address >= MinLoco && entry.address <= MaxLoco)
+            named[std::size_t(entry.address)] = true;
     }
     for (const int loco : roster.locos) {
-        if (loco < MinLoco || loco > MaxLoco || named.contains(loco))
+        if (loco < MinLoco || loco > MaxLoco || named[std::size_t(loco)])
             continue;
-        named.insert(loco);
+        named[std::size_t(loco)] = true;
         items << RosterItem{rosterName(loco), loco, loco > MaxShortAddress, nullptr};
     }
     return items;
@@ -326,6 +328,14 @@ QList<RosterItem> rosterItems(const PhoneRoster &roster)
 
 QString listText(const QString &text)
 {
+    // Most names hold none of it and stay the same string.
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c < QLatin1Char(' ') || c == QLatin1Char(']') || c == QLatin1Char('}')
+            || c == QLatin1Char('<') || c.category() == QChar::Other_Control
+            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    });
+    if (plain)
+        return text;
     QString result = text;
     for (QChar &c : result) {
         if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
