@@ -220,6 +220,23 @@ std::optional<int> labelNumber(const Node &node)
 void setLabel(Node &locomotive, int function, const FunctionLabel &label)
 {
     Node &labels = locomotiveChild(locomotive, QStringLiteral("functionlabels"));
+    // A second label of the same function, which the readers pass over,
+    // goes: JMRI keeps one a function, and once the first is changed or gone
+    // the second must not come to light.
+    auto labelsOf = [&] {
+        std::vector<std::size_t> at;
+        for (std::size_t i = 0; i < labels.children.size(); ++i) {
+            const Node &c = labels.children[i];
+            if (c.isElement(u"functionlabel") && labelNumber(c) == function)
+                at.push_back(i);
+        }
+        return at;
+    };
+    const std::size_t kept = label.isEmpty() ? 0 : 1;
+    for (std::vector<std::size_t> at = labelsOf(); at.size() > kept; at = labelsOf())
+        removeChild(labels, &labels.children[at.back()]);
+    if (label.isEmpty())
+        return;   // JMRI keeps only functions that have a label.
     Node *existing = nullptr;
     std::size_t before = labels.children.size();
     for (std::size_t i = 0; i < labels.children.size(); ++i) {
@@ -233,12 +250,6 @@ void setLabel(Node &locomotive, int function, const FunctionLabel &label)
         }
         if (number && *number > function && before == labels.children.size())
             before = i;
-    }
-    if (label.isEmpty()) {
-        // JMRI keeps only functions that have a label.
-        if (existing)
-            removeChild(labels, existing);
-        return;
     }
     if (!existing) {
         insertChild(labels, before, newLabel(function, label));
