@@ -13,7 +13,8 @@
 //   nothing but stops of the locos the client holds (and the close);
 // - a client holds at most 32 locos;
 // - no line we send carries a line end of its own (a client cannot inject
-//   lines to itself through a key or a name).
+//   lines to itself through a key or a name, nor a roster through its names
+//   and labels).
 
 #include "fuzzinput.h"
 
@@ -79,6 +80,22 @@ void checkOnlyStops(const FuzzHost &host, qsizetype from, const QList<int> &held
     }
 }
 
+// Roster entries beside the controller's locos: one on a controller loco, one
+// of its own, with names and labels that hold line ends and delimiters.
+QList<RosterEntry> rosterEntries()
+{
+    RosterEntry v60;
+    v60.id = QStringLiteral("V 60");
+    v60.address = 3;
+    v60.labels[2] = FunctionLabel{QStringLiteral("Horn\r\nM0A*<;>V126"), false};
+    RosterEntry br218;
+    br218.id = QStringLiteral("BR 218\n]\\[}|{");
+    br218.address = 218;
+    br218.labels[0] = FunctionLabel{QStringLiteral("Licht"), true};
+    br218.labels[1] = FunctionLabel{QStringLiteral("Sound"), false};
+    return {v60, br218};
+}
+
 void checkLines(ThrottleSession &session)
 {
     for (const QByteArray &line : session.takeLines())
@@ -98,11 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzHost host;
     qint64 now = 1'000'000;
     const QList<int> roster{3, 127, 128, 1012, WiThrottle::MaxLoco};
-    auto session = std::make_unique<ThrottleSession>(host, roster, now);
+    const PhoneRoster phones{rosterEntries(), roster};
+    auto session = std::make_unique<ThrottleSession>(host, phones, now);
 
     while (!in.atEnd()) {
         if (session->isClosed())
-            session = std::make_unique<ThrottleSession>(host, roster, now);
+            session = std::make_unique<ThrottleSession>(host, phones, now);
         const quint8 step = in.byte();
         switch (step % 4) {
         case 0: {

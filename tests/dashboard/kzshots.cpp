@@ -15,12 +15,12 @@
 #include "link/commands.h"
 #include "roster/roster.h"
 #include "roster/rosterdialog.h"
+#include "tests/support/copyfolder.h"
 #include "tests/support/stationrig.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -41,20 +41,6 @@ bool save(QWidget &widget, const QDir &directory, const QString &name)
     }
     QTextStream(stdout) << path << '\n';
     return true;
-}
-
-// The roster of the roster's tests as the program's own (V 60 is loco 3).
-bool copyRoster(const QString &to)
-{
-    const QString from = QStringLiteral(ROSTER_TEST_DATA "/decoderpro");
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-    bool ok = true;
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + path.mid(from.size());
-        ok &= QDir().mkpath(QFileInfo(target).absolutePath()) && QFile::copy(path, target);
-    }
-    return ok;
 }
 
 } // namespace
@@ -91,7 +77,9 @@ int main(int argc, char *argv[])
     sysSaveSetting(QStringLiteral("Slider01"), QStringLiteral("300"), SettingsSection);
     sysSaveSetting(QStringLiteral("Slider02"), QStringLiteral("1024"), SettingsSection);
 
-    bool ok = copyRoster(dataDir.filePath(QStringLiteral("velantor")));
+    // The roster of the roster's tests as the program's own (V 60 is loco 3).
+    bool ok = copyFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"),
+                         dataDir.filePath(QStringLiteral("velantor")));
     {
         kzVelantor window(&rig.port);
         window.setModalRunner([](QDialog *) { return 0; });

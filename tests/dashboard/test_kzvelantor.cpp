@@ -17,6 +17,7 @@
 #include "roster/roster.h"
 #include "roster/rosterdialog.h"
 #include "throttleserver/phonethrottles.h"
+#include "tests/support/copyfolder.h"
 #include "tests/support/phoneclient.h"
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
@@ -24,7 +25,6 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
-#include <QDirIterator>
 #include <QListWidget>
 #include <QFile>
 #include <QFrame>
@@ -1589,14 +1589,7 @@ namespace {
 // A copy of the JMRI-shaped roster the roster's tests read, in folder.
 void copyRoster(const QString &folder)
 {
-    const QString from = QStringLiteral(ROSTER_TEST_DATA "/decoderpro");
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = folder + path.mid(from.size());
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        QVERIFY(QFile::copy(path, target));
-    }
+    QVERIFY(copyFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"), folder));
 }
 
 } // namespace

@@ -6,10 +6,10 @@
 #include "roster/rosterfile.h"
 #include "roster/xmltree.h"
 
+#include "../support/copyfolder.h"
 #include "../support/testmain.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QDomDocument>
 #include <QFile>
 #include <QSaveFile>
@@ -36,16 +36,13 @@ void writeAll(const QString &path, const QByteArray &bytes)
     file.write(bytes);
 }
 
-// A copy of a fixture folder to work in.
-void copyFolder(const QString &from, const QString &to)
+// Replaces a file the way JMRI saves: a new file renamed into its place.
+void replaceFile(const QString &path, const QByteArray &bytes)
 {
-    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString target = to + path.mid(from.size());
-        QDir().mkpath(QFileInfo(target).absolutePath());
-        QVERIFY(QFile::copy(path, target));
-    }
+    QSaveFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    QVERIFY(file.commit());
 }
 
 // "BR 218 218 L DB/218 466-1 0=Licht 2=Horn*": the name, address, long or
@@ -261,7 +258,7 @@ void TestRoster::save()
     QFETCH(QString, value);
     QFETCH(QString, entry);
     QTemporaryDir dir;
-    copyFolder(Data + "/decoderpro", dir.path());
+    QVERIFY(copyFolder(Data + "/decoderpro", dir.path()));
     Roster roster;
     roster.setFolder(dir.path());
     const QList<RosterEntry> before = roster.entries();
@@ -298,7 +295,7 @@ void TestRoster::save()
 void TestRoster::saveKeepsEverythingElse()
 {
     QTemporaryDir dir;
-    copyFolder(Data + "/decoderpro", dir.path());
+    QVERIFY(copyFolder(Data + "/decoderpro", dir.path()));
     Roster roster;
     roster.setFolder(dir.path());
     const QList<RosterEntry> before = roster.entries();
@@ -355,7 +352,7 @@ void TestRoster::saveRefusesDamagedFiles()
     QFETCH(QString, file);
     QFETCH(QStringList, problems);
     QTemporaryDir dir;
-    copyFolder(Data + "/decoderpro", dir.path());
+    QVERIFY(copyFolder(Data + "/decoderpro", dir.path()));
     Roster roster;
     roster.setFolder(dir.path());
     const QList<RosterEntry> before = roster.entries();
@@ -375,7 +372,7 @@ void TestRoster::saveRefusesDamagedFiles()
 void TestRoster::addRemoveAndCopy()
 {
     QTemporaryDir dir;
-    copyFolder(Data + "/decoderpro", dir.path());
+    QVERIFY(copyFolder(Data + "/decoderpro", dir.path()));
     Roster roster;
     roster.setFolder(dir.path());
     QList<RosterEntry> before = roster.entries();
@@ -421,7 +418,7 @@ void TestRoster::addRemoveAndCopy()
 void TestRoster::readsAgainWhenFilesChange()
 {
     QTemporaryDir dir;
-    copyFolder(Data + "/decoderpro", dir.path());
+    QVERIFY(copyFolder(Data + "/decoderpro", dir.path()));
     Roster roster;
     roster.setSettleInterval(0);
     roster.setFolder(dir.path());
@@ -429,22 +426,12 @@ void TestRoster::readsAgainWhenFilesChange()
     // Another program replaces the index, as JMRI does when it saves.
     QByteArray index = readAll(dir.filePath("roster.xml"));
     index.replace("id=\"V 60\"", "id=\"V 60 Werklok\"");
-    {
-        QSaveFile file(dir.filePath("roster.xml"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(index);
-        QVERIFY(file.commit());
-    }
+    replaceFile(dir.filePath("roster.xml"), index);
     QTRY_COMPARE(changed.count(), 1);
     QCOMPARE(roster.entries().at(1).id, QString("V 60 Werklok"));
     // And again after that replacement: the new file is watched too.
     index.replace("Werklok", "Museum");
-    {
-        QSaveFile file(dir.filePath("roster.xml"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(index);
-        QVERIFY(file.commit());
-    }
+    replaceFile(dir.filePath("roster.xml"), index);
     QTRY_COMPARE(changed.count(), 2);
     QCOMPARE(roster.entries().at(1).id, QString("V 60 Museum"));
 }
@@ -494,7 +481,7 @@ void TestRoster::mediaFiles()
     QFETCH(bool, served);
     QTemporaryDir dir;
     const QString folder = dir.filePath("profile");
-    copyFolder(Data + "/decoderpro", folder);
+    QVERIFY(copyFolder(Data + "/decoderpro", folder));
     writeAll(dir.filePath("outside.png"), readAll(Data + "/decoderpro/roster/icons/BR_218.png"));
     QVERIFY(QFile::link(dir.filePath("outside.png"), folder + "/roster/icons/link.png"));
     path.replace('@', folder);
