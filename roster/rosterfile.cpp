@@ -562,8 +562,17 @@ IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file)
         result.problems = {notXml(file, error)};
         return result;
     };
+    // Every token read here is checked as readElement and skipElement check
+    // theirs, so that this reader refuses what the tree's refuses.
+    auto next = [&](QXmlStreamReader::TokenType &token) {
+        token = reader.readNext();
+        return XmlTree::checkToken(reader, error);
+    };
+    QXmlStreamReader::TokenType token = QXmlStreamReader::NoToken;
     while (!reader.atEnd()) {
-        if (reader.readNext() != QXmlStreamReader::StartElement)
+        if (!next(token))
+            return fail();
+        if (token != QXmlStreamReader::StartElement)
             continue;
         haveRoot = true;
         if (reader.qualifiedName() != IndexRoot) {
@@ -576,23 +585,24 @@ IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file)
         }
         // The root's children: the first <roster> holds the locos.
         while (!reader.atEnd()) {
-            const QXmlStreamReader::TokenType token = reader.readNext();
+            if (!next(token))
+                return fail();
             if (token == QXmlStreamReader::EndElement)
                 break;
             if (token != QXmlStreamReader::StartElement)
                 continue;
-            const bool roster = !haveRoster && reader.qualifiedName() == u"roster";
-            if (!roster) {
+            if (haveRoster || reader.qualifiedName() != u"roster") {
                 if (!XmlTree::skipElement(reader, 1, error))
                     return fail();
                 continue;
             }
             haveRoster = true;
             while (!reader.atEnd()) {
-                const QXmlStreamReader::TokenType inner = reader.readNext();
-                if (inner == QXmlStreamReader::EndElement)
+                if (!next(token))
+                    return fail();
+                if (token == QXmlStreamReader::EndElement)
                     break;
-                if (inner != QXmlStreamReader::StartElement)
+                if (token != QXmlStreamReader::StartElement)
                     continue;
                 if (reader.qualifiedName() != Locomotive) {
                     if (!XmlTree::skipElement(reader, 2, error))
@@ -854,6 +864,8 @@ QByteArray webRoster(const QList<RosterEntry> &entries,
         // when it is anything else.
         if (plainNumber(entry.maxSpeed))
             writer.writeAttribute(QStringLiteral("maxSpeed"), entry.maxSpeed.trimmed());
+        // The app asks for images under /prefs/resources/, which this server
+        // does not serve; only icons come by the roster's own path.
         writer.writeAttribute(QStringLiteral("imageFilePath"), QString());
         writer.writeAttribute(QStringLiteral("iconFilePath"),
                               iconFor(entry) ? entry.iconFilePath : QString());

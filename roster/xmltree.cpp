@@ -144,6 +144,63 @@ std::optional<Node> otherNode(const QXmlStreamReader &reader)
 
 } // namespace
 
+namespace {
+
+// Only characters XML allows (surrogates in pairs, no control characters
+// but tab and line ends, no U+FFFE and U+FFFF).
+bool xmlCharacters(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (QChar::isHighSurrogate(c)) {
+            if (i + 1 >= text.size() || !QChar::isLowSurrogate(text[i + 1].unicode()))
+                return false;
+            ++i;
+        } else if (QChar::isLowSurrogate(c) || c == 0xFFFE || c == 0xFFFF
+                   || (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool checkToken(const QXmlStreamReader &reader, ParseError &error)
+{
+    // The reader lets some declared encodings (UTF-7) decode into a lone
+    // surrogate or into empty names; written back that would be no XML.
+    bool fine = true;
+    switch (reader.tokenType()) {
+    case QXmlStreamReader::StartElement: {
+        fine = !reader.qualifiedName().isEmpty() && xmlCharacters(reader.qualifiedName());
+        const QXmlStreamAttributes attributes = reader.attributes();
+        for (const QXmlStreamAttribute &a : attributes) {
+            fine = fine && !a.qualifiedName().isEmpty() && xmlCharacters(a.qualifiedName())
+                   && xmlCharacters(a.value());
+        }
+        break;
+    }
+    case QXmlStreamReader::ProcessingInstruction:
+        fine = xmlCharacters(reader.processingInstructionTarget())
+               && xmlCharacters(reader.processingInstructionData());
+        break;
+    case QXmlStreamReader::Characters:
+    case QXmlStreamReader::Comment:
+    case QXmlStreamReader::DTD:
+        fine = xmlCharacters(reader.text());
+        break;
+    case QXmlStreamReader::EntityReference:
+        fine = xmlCharacters(reader.name());
+        break;
+    default:
+        break;
+    }
+    if (!fine)
+        error = {reader.lineNumber(), QStringLiteral("Invalid character or a name missing.")};
+    return fine;
+}
+
 ByteReader::ByteReader(const QByteArray &bytes) : m_buffer(bytes)
 {
     // Read from a device the reader decodes the file piece by piece; given
@@ -162,9 +219,14 @@ bool readElement(QXmlStreamReader &reader, int depth, Node &element, ParseError 
         error = depthError(reader);
         return false;
     }
+    if (!checkToken(reader, error))
+        return false;
     element = startedElement(reader);
     while (!reader.atEnd()) {
-        switch (reader.readNext()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (!checkToken(reader, error))
+            return false;
+        switch (token) {
         case QXmlStreamReader::StartElement: {
             Node child;
             if (!readElement(reader, depth + 1, child, error, blanks))
@@ -195,8 +257,12 @@ bool skipElement(QXmlStreamReader &reader, int depth, ParseError &error)
         error = depthError(reader);
         return false;
     }
+    if (!checkToken(reader, error))
+        return false;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
+        if (!checkToken(reader, error))
+            return false;
         if (token == QXmlStreamReader::StartElement) {
             if (depth + open >= MaxDepth) {
                 error = depthError(reader);
@@ -217,11 +283,13 @@ ParseResult parse(const QByteArray &bytes)
     QXmlStreamReader &reader = input.reader;
     Document document;
     bool haveRoot = false;
+    ParseError error;
     while (!reader.atEnd()) {
         const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token != QXmlStreamReader::StartElement && !checkToken(reader, error))
+            return {std::nullopt, error};
         if (token == QXmlStreamReader::StartElement) {
             // A second root is an error the reader reports itself.
-            ParseError error;
             if (!readElement(reader, 0, document.root, error))
                 return {std::nullopt, error};
             haveRoot = true;

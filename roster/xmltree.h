@@ -113,6 +113,10 @@ private:
 // only reads content (ownText) may drop the white space between markup,
 // which ownText leaves out anyway.
 enum class Blanks { Kept, Dropped };
+// Whether the token the reader just read holds only characters XML allows
+// and has its names (readElement and skipElement see to it themselves; a
+// reader walking a file must ask for every other token).
+bool checkToken(const QXmlStreamReader &reader, ParseError &error);
 bool readElement(QXmlStreamReader &reader, int depth, Node &element, ParseError &error,
                  Blanks blanks = Blanks::Kept);
 bool skipElement(QXmlStreamReader &reader, int depth, ParseError &error);
