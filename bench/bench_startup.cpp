@@ -62,6 +62,7 @@ std::optional<Run> runOnce(const QString &program, const QString &until, const Q
     env.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("kzstartprobe"));
     env.insert(QStringLiteral("KZ_PROBE_UNTIL"), until);
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configDir);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), configDir);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::SeparateChannels);
     const long long start = monotonicNs();

@@ -24,6 +24,7 @@
 // a browser still drives.
 // Usage: bench_throttle [--commands N] [--bounds [--seconds N]] [--reconnects [N]]
 
+#include "bench/resident.h"
 #include "common/messagebox.h"
 #include "link/clock.h"
 #include "link/locodriver.h"
@@ -68,19 +69,6 @@ double percentileMs(QList<qint64> nanoseconds, double fraction)
     const qsizetype at =
         qMin(nanoseconds.size() - 1, qsizetype(fraction * double(nanoseconds.size())));
     return double(nanoseconds.at(at)) / 1e6;
-}
-
-// The process's resident memory in KiB, from /proc.
-long residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    }
-    return -1;
 }
 
 int measureBounds(QCoreApplication &app, LocoDriver &driver, int seconds)

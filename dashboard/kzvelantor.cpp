@@ -86,6 +86,7 @@ kzVelantor::kzVelantor(ControllerPort *port, QWidget *parent)
     setCentralWidget(central);
     buildStatusBar();
     connectPanels();
+    setUpRoster();
     m_controllerNr->installEventFilter(this);
     connect(m_phones, &PhoneThrottles::statusChanged, this, &kzVelantor::refreshThrottleStatus);
     connect(m_phones, &PhoneThrottles::noReply, this, [this] {
@@ -119,6 +120,7 @@ void kzVelantor::startUp(bool showSplash)
     if (!isSimulationMode())
         OpenPort(currentPortName(), false);
     m_pnlBoardLayout->setText(QStringLiteral("unbekannt"));
+    loadRoster();
     startSavedPhoneThrottles();
     if (showSplash) {
         kzInfo splash(this);
@@ -244,6 +246,8 @@ void kzVelantor::dispatchToolBar(const QString &key)
         showInfo();
     else if (is("btnThrottles"))
         showThrottles();
+    else if (is("btnRoster"))
+        showRoster();
     else if (is("btnClose"))
         close();
 }

@@ -29,6 +29,7 @@ class QLineEdit;
 class QPushButton;
 class QToolBar;
 class QUrl;
+class Roster;
 
 // The main window: the controller row, the control frame with four loco
 // panels, four accessory panels and track power, the tool bar and the status
@@ -100,6 +101,7 @@ public:
     LocoState &locoState() const { return *m_state; }
     LocoDriver &driver() const { return *m_driver; }
     PhoneThrottles &phoneThrottles() const { return *m_phones; }
+    Roster &roster() const { return *m_roster; }
     QLabel *pnlThrottles() const { return m_pnlThrottles; }
 
 public slots:
@@ -113,6 +115,8 @@ public slots:
     void showControllerSettings();
     // The dialog "Handregler"; what it decides is saved and done.
     void showThrottles();
+    // The dialog "Fahrzeuge"; what it changed is saved into the roster.
+    void showRoster();
     // The port panel names the current port, or "Simulation".
     void refreshPortPanel();
 
@@ -142,6 +146,9 @@ private:
     bool startWebThrottle(quint16 port);
     // The phones' roster from the controller's loco list.
     void readPhoneRoster();
+    // The roster for panels and phones; read from its folder by loadRoster.
+    void setUpRoster();
+    void loadRoster();
     void refreshThrottleStatus();
     TrackPower queryTrackPower();
     // Lights the lamps for power and tells the loco state.
@@ -179,6 +186,7 @@ private:
     LocoState *m_state = nullptr;
     LocoDriver *m_driver = nullptr;
     PhoneThrottles *m_phones = nullptr;
+    Roster *m_roster = nullptr;
     bool m_suppressSpeedCommand = false;
     // The window's intents still waiting for the line, by their tags.
     QSet<quint64> m_pendingDrives;

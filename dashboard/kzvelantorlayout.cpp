@@ -44,6 +44,7 @@ constexpr ToolBarButton ToolBarButtons[] = {
     {"btnOptions", "Einstellungen", "Einstellungen aufrufen", Qt::Key_unknown},
     {"btnHelp", "Handbuch", "Handbuch aufrufen (F1)", Qt::Key_F1},
     {"btnInfo", "Info", "Programmversion und Copyright anzeigen \t", Qt::Key_unknown},
+    {"btnRoster", "Fahrzeuge", "Fahrzeuge mit Namen und Funktionen (Strg+L)", Qt::CTRL | Qt::Key_L},
     {"btnThrottles", "Handregler", "Handregler-Apps (WiThrottle) verbinden", Qt::Key_unknown},
     {"btnClose", "Beenden", "Velantor verlassen (Strg+Q)", Qt::CTRL | Qt::Key_Q},
 };

@@ -140,6 +140,9 @@ void kzVelantor::ShowSpeedSteps(int panel)
     // Without a reply the speed steps are unknown: "Fehler", as for the
     // undefined code 0.
     label->setText(speedStepText(entry ? entry->p1 : LocoFlags::StepsUndefined));
+    // The phones say the same steps.
+    m_state->setSpeedSteps(*loco, entry && entry->p1 != NothingToReport
+                                      ? LocoFlags::speedSteps(entry->p1) : 0);
 }
 
 void kzVelantor::FillLocoNumberList(int panel)

@@ -155,7 +155,10 @@ void kzVelantor::readPhoneRoster()
         return;
     QList<int> roster;
     // What was read before a request went unanswered is offered all the same.
-    LocoConfig::walkLocoList(*controller, [&roster](int number, quint8) { roster << number; });
+    LocoConfig::walkLocoList(*controller, [this, &roster](int number, quint8 flags) {
+        roster << number;
+        m_state->setSpeedSteps(number, LocoFlags::speedSteps(flags));
+    });
     m_phones->setRoster(roster);
 }
 

@@ -2,6 +2,7 @@
 
 #include "dashboard/dashboardlogic.h"
 #include "dashboard/pictures.h"
+#include "roster/roster.h"
 
 #include <QFocusEvent>
 #include <QGridLayout>
@@ -128,6 +129,14 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     m_sliderNo->setToolTip(QStringLiteral("Lok-Nummer"));
     m_sliderNo->setMinimumContentsLength(5);
 
+    // Empty unless the roster knows the loco; it takes no width of its own,
+    // so that a long name does not widen the panel (the tool-tip has it all).
+    m_name = new QLabel(this);
+    m_name->setObjectName(QStringLiteral("lblLokName"));
+    m_name->setAlignment(Qt::AlignCenter);
+    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    m_name->setMinimumHeight(m_name->fontMetrics().height());
+
     m_speedSteps = new QLabel(QStringLiteral("Fahrstf."), this);
     m_speedSteps->setObjectName(QStringLiteral("lblFahrstufen"));
     m_speedSteps->setAlignment(Qt::AlignCenter);
@@ -183,8 +192,9 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     grid->setVerticalSpacing(4);
     grid->addWidget(m_sliderNo, 0, 0);
     grid->addWidget(m_speedSteps, 0, 1);
-    grid->addWidget(m_stop, 1, 0, 1, 2);
-    grid->addWidget(m_sliderValue, 2, 0);
+    grid->addWidget(m_name, 1, 0, 1, 2);
+    grid->addWidget(m_stop, 2, 0, 1, 2);
+    grid->addWidget(m_sliderValue, 3, 0);
 
     auto *right = new QVBoxLayout;
     right->setSpacing(4);
@@ -195,10 +205,10 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     sliderBox->addStretch(1);
     sliderBox->addWidget(m_slider);
     sliderBox->addStretch(1);
-    grid->addLayout(sliderBox, 3, 0);
-    grid->addLayout(right, 3, 1, 2, 1);
-    grid->addWidget(m_direction, 4, 0);
-    grid->setRowStretch(3, 1);
+    grid->addLayout(sliderBox, 4, 0);
+    grid->addLayout(right, 4, 1, 2, 1);
+    grid->addWidget(m_direction, 5, 0);
+    grid->setRowStretch(4, 1);
 
     setTabOrder(m_sliderNo, m_stop);
     setTabOrder(m_stop, m_slider);
@@ -218,6 +228,33 @@ LocoPanel::LocoPanel(int index, QWidget *parent)
     });
     showDirection(true);
     showSliderValue(SliderStop);
+    connect(m_sliderNo, &QComboBox::currentTextChanged, this, &LocoPanel::showRosterEntry);
+}
+
+void LocoPanel::setRoster(const Roster *roster)
+{
+    m_roster = roster;
+    if (roster)
+        connect(roster, &Roster::changed, this, &LocoPanel::showRosterEntry);
+    showRosterEntry();
+}
+
+void LocoPanel::showRosterEntry()
+{
+    const std::optional<int> loco = locoNumberFromText(m_sliderNo->currentText());
+    const RosterEntry *entry = m_roster && loco ? m_roster->forAddress(*loco) : nullptr;
+    m_name->setText(entry ? entry->id : QString());
+    m_name->setToolTip(m_name->text());
+    auto label = [entry](int function) {
+        return entry && entry->hasLabel(function) ? entry->label(function).text.trimmed() : QString();
+    };
+    m_light->setToolTip(label(0));
+    m_light->setAccessibleDescription(label(0));
+    for (int n = 1; n <= RosterEntry::MaxLabelledFunction; ++n) {
+        QToolButton *button = m_functions->button(functionKey(n));
+        button->setToolTip(label(n));
+        button->setAccessibleDescription(label(n));
+    }
 }
 
 void LocoPanel::showSliderValue(int value)

@@ -8,6 +8,7 @@
 class QLabel;
 class QPushButton;
 class QToolButton;
+class Roster;
 
 // The loco number box: an editable combo box that tells when its list is
 // about to open and when the user leaves it.
@@ -81,6 +82,9 @@ public:
     int index() const { return m_index; }
 
     LocoNumberBox *kzSliderNo() const { return m_sliderNo; }
+    // The roster's name of the loco the panel drives; empty for a loco the
+    // roster does not know.
+    QLabel *lblLokName() const { return m_name; }
     QLabel *lblFahrstufen() const { return m_speedSteps; }
     QPushButton *btnStop() const { return m_stop; }
     QLabel *lblSliderValue() const { return m_sliderValue; }
@@ -98,6 +102,11 @@ public:
     void restoreDirection(bool up);
     void restoreLight(bool on);
 
+    // The roster whose names and labels the panel shows for its loco: the
+    // name under the number, the labels as the keys' tool-tips and
+    // accessible descriptions (the captions stay F1 to F12).
+    void setRoster(const Roster *roster);
+
 signals:
     // The direction or the light changed, however the button was pressed
     // (mouse, keyboard or the accessibility interface).
@@ -107,9 +116,12 @@ signals:
 private:
     void showDirection(bool up);
     void showLight(bool on);
+    void showRosterEntry();
 
     int m_index;
+    const Roster *m_roster = nullptr;
     LocoNumberBox *m_sliderNo;
+    QLabel *m_name;
     QLabel *m_speedSteps;
     QPushButton *m_stop;
     QLabel *m_sliderValue;

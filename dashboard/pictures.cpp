@@ -119,6 +119,8 @@ QString toolBarThemeName(const QString &key)
         return QStringLiteral("help-about");
     if (key.compare(QLatin1String("btnThrottles"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("phone");
+    if (key.compare(QLatin1String("btnRoster"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("x-office-address-book");
     if (key.compare(QLatin1String("btnClose"), Qt::CaseInsensitive) == 0)
         return QStringLiteral("application-exit");
     return QString();
@@ -139,6 +141,8 @@ QIcon bundledToolBarIcon(const QString &key)
         drawLetterDisc(painter, QColor(30, 150, 90), QStringLiteral("i"));
     else if (theme == QLatin1String("phone"))
         drawLetterDisc(painter, QColor(200, 120, 20), QStringLiteral("H"));
+    else if (theme == QLatin1String("x-office-address-book"))
+        drawLetterDisc(painter, QColor(120, 60, 170), QStringLiteral("F"));
     else
         drawExit(painter);
     painter.end();

@@ -16,7 +16,8 @@
 //   the session at once, with nothing but stops of the locos it held: a web
 //   page's request cannot drive through its body;
 // - no line we send carries a line end of its own (a client cannot inject
-//   lines to itself through a key or a name).
+//   lines to itself through a key or a name, nor a roster through its names
+//   and labels).
 
 #include "fuzzinput.h"
 
@@ -83,6 +84,22 @@ void checkOnlyStops(const FuzzHost &host, qsizetype from, const QList<int> &held
     }
 }
 
+// Roster entries beside the controller's locos: one on a controller loco, one
+// of its own, with names and labels that hold line ends and delimiters.
+QList<RosterEntry> rosterEntries()
+{
+    RosterEntry v60;
+    v60.id = QStringLiteral("V 60");
+    v60.address = 3;
+    v60.labels[2] = FunctionLabel{QStringLiteral("Horn\r\nM0A*<;>V126"), false};
+    RosterEntry br218;
+    br218.id = QStringLiteral("BR 218\n]\\[}|{");
+    br218.address = 218;
+    br218.labels[0] = FunctionLabel{QStringLiteral("Licht"), true};
+    br218.labels[1] = FunctionLabel{QStringLiteral("Sound"), false};
+    return {v60, br218};
+}
+
 void checkLines(ThrottleSession &session)
 {
     for (const QByteArray &line : session.takeLines())
@@ -102,13 +119,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzHost host;
     qint64 now = 1'000'000;
     const QList<int> roster{3, 127, 128, 1012, WiThrottle::MaxLoco};
-    auto session = std::make_unique<ThrottleSession>(host, roster, now);
+    const PhoneRoster phones{rosterEntries(), roster};
+    auto session = std::make_unique<ThrottleSession>(host, phones, now);
     // Whether the session has had no line yet.
     bool firstLine = true;
 
     while (!in.atEnd()) {
         if (session->isClosed()) {
-            session = std::make_unique<ThrottleSession>(host, roster, now);
+            session = std::make_unique<ThrottleSession>(host, phones, now);
             firstLine = true;
         }
         const quint8 step = in.byte();

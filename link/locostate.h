@@ -50,6 +50,11 @@ public:
     TrackPower trackPower() const { return m_trackPower; }
     void setTrackPower(TrackPower power);
 
+    // A loco's speed steps as the controller last reported them (14, 28 or
+    // 126); 0 when not known. Only noted: nothing is sent and nothing told.
+    int speedSteps(int number) const { return m_speedSteps.value(number, 0); }
+    void setSpeedSteps(int number, int steps) { m_speedSteps.insert(number, steps); }
+
 signals:
     // Only for a real change; before tells which parts changed, so that an
     // observer can take over just those.
@@ -61,6 +66,7 @@ private:
     void update(int number, const LocoSnapshot &snapshot);
 
     QHash<int, LocoSnapshot> m_locos;
+    QHash<int, int> m_speedSteps;
     std::optional<quint8> m_controller;
     TrackPower m_trackPower = TrackPower::Unknown;
 };

@@ -1,6 +1,7 @@
 #include "throttleserver/phonethrottles.h"
 
 #include "link/clock.h"
+#include "roster/roster.h"
 #include "throttleserver/announcer.h"
 #include "throttleserver/throttlehost.h"
 #include "throttleserver/webthrottle.h"
@@ -81,6 +82,8 @@ PhoneThrottles::StartResult PhoneThrottles::startWeb(quint16 port)
 {
     stopWeb();
     const StartResult result = listenOn(*m_web, port, m_error);
+    // The apps fetch the roster from there.
+    m_server->setWebPort(m_web->serverPort());
     emit statusChanged();
     return result;
 }
@@ -90,6 +93,7 @@ void PhoneThrottles::stopWeb()
     if (!m_web->isListening())
         return;
     m_web->close();
+    m_server->setWebPort(0);
     emit statusChanged();
 }
 
@@ -130,6 +134,16 @@ void PhoneThrottles::disconnectAll()
 void PhoneThrottles::setRoster(const QList<int> &locos)
 {
     m_server->setRoster(locos);
+}
+
+void PhoneThrottles::attachRoster(const Roster *roster)
+{
+    m_web->setRoster(roster);
+    if (!roster)
+        return;
+    m_server->setRosterEntries(roster->entries());
+    connect(roster, &Roster::changed, this,
+            [this, roster] { m_server->setRosterEntries(roster->entries()); });
 }
 
 void PhoneThrottles::setMomentaryFunctions(const QList<int> &functions)

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 class DriverThrottleHost;
+class Roster;
 class ServiceAnnouncer;
 class LocoDriver;
 class WebThrottle;
@@ -57,6 +58,9 @@ public:
     void disconnectAll();
     // The roster for every phone, from the controller's loco list.
     void setRoster(const QList<int> &locos);
+    // The roster's names and labels for every phone and browser, and the
+    // list the apps download from the web throttle; followed as it changes.
+    void attachRoster(const Roster *roster);
     // The functions on only while pressed, for every client, app or browser.
     void setMomentaryFunctions(const QList<int> &functions);
     QList<int> momentaryFunctions() const { return m_momentary; }

@@ -70,6 +70,11 @@ bool DriverThrottleHost::controllerChecked() const
     return m_state.controller().has_value();
 }
 
+int DriverThrottleHost::speedSteps(int loco) const
+{
+    return m_state.speedSteps(loco);
+}
+
 void DriverThrottleHost::perform(const ThrottleIntentValue &intent)
 {
     performFor(0, intent);

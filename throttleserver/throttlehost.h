@@ -31,6 +31,7 @@ public:
     PhoneLoco locoState(int loco) const override;
     WiThrottle::PowerState trackPower() const override;
     bool controllerChecked() const override;
+    int speedSteps(int loco) const override;
     void perform(const ThrottleIntentValue &intent) override;
     void performFor(quint64 client, const ThrottleIntentValue &intent) override;
 

@@ -184,9 +184,27 @@ QList<ThrottleServer::Client> ThrottleServer::clients() const
 
 void ThrottleServer::setRoster(const QList<int> &locos)
 {
-    m_roster = locos;
+    m_roster.locos = locos;
     for (const auto &connection : m_connections) {
         connection->session->setRoster(locos);
+        flush(*connection);
+    }
+}
+
+void ThrottleServer::setRosterEntries(const QList<RosterEntry> &entries)
+{
+    m_roster.entries = entries;
+    for (const auto &connection : m_connections) {
+        connection->session->setPhoneRoster(m_roster);
+        flush(*connection);
+    }
+}
+
+void ThrottleServer::setWebPort(quint16 port)
+{
+    m_webPort = port;
+    for (const auto &connection : m_connections) {
+        connection->session->setWebPort(port);
         flush(*connection);
     }
 }
@@ -266,8 +284,8 @@ bool ThrottleServer::adopt(std::unique_ptr<ThrottleChannel> channel)
     connection->channel = std::move(channel);
     connection->address = address;
     connection->host = std::make_unique<ClientHost>(m_host, ++m_lastClient);
-    connection->session =
-        std::make_unique<ThrottleSession>(*connection->host, m_roster, m_clock.nowMs());
+    connection->session = std::make_unique<ThrottleSession>(*connection->host, m_roster,
+                                                            m_clock.nowMs(), m_webPort);
     connection->session->setMomentaryFunctions(m_momentary);
     m_connections.push_back(std::move(connection));
     if (!m_heartbeatTimer.isActive())

@@ -103,6 +103,10 @@ public:
     // The roster every client gets from now on; connected clients get it at
     // once.
     void setRoster(const QList<int> &locos);
+    // The roster's entries, named before the controller's locos.
+    void setRosterEntries(const QList<RosterEntry> &entries);
+    // The web server's port for the apps' roster download (0: none).
+    void setWebPort(quint16 port);
     // The functions on only while pressed, for every client from now on.
     void setMomentaryFunctions(const QList<int> &functions);
     // The shared state changed: every client holding the loco hears of it.
@@ -128,6 +132,7 @@ private:
         PhoneLoco locoState(int loco) const override { return m_host.locoState(loco); }
         WiThrottle::PowerState trackPower() const override { return m_host.trackPower(); }
         bool controllerChecked() const override { return m_host.controllerChecked(); }
+        int speedSteps(int loco) const override { return m_host.speedSteps(loco); }
         void perform(const ThrottleIntentValue &intent) override
         {
             m_host.performFor(m_client, intent);
@@ -172,7 +177,8 @@ private:
     // Connections refused since the start, for the log.
     int m_strangers = 0;
     int m_httpClients = 0;
-    QList<int> m_roster;
+    WiThrottle::PhoneRoster m_roster;
+    quint16 m_webPort = 0;
     QList<int> m_momentary{ThrottleSession::DefaultMomentaryFunction};
     std::vector<std::unique_ptr<Connection>> m_connections;
     quint64 m_lastClient = 0;

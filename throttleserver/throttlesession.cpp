@@ -30,15 +30,24 @@ QByteArray multiThrottle(char throttle)
 } // namespace
 
 ThrottleSession::ThrottleSession(ThrottleHost &host, const QList<int> &roster, qint64 nowMs)
+    : ThrottleSession(host, PhoneRoster{{}, roster}, nowMs)
+{
+}
+
+ThrottleSession::ThrottleSession(ThrottleHost &host, const PhoneRoster &roster, qint64 nowMs,
+                                 quint16 webPort)
     : m_host(host),
-      m_roster(validRoster(roster)),
+      m_roster{roster.entries, validRoster(roster.locos)},
+      m_webPort(webPort),
       m_lastLineMs(nowMs),
       m_startMs(nowMs)
 {
     // Some apps give up when the version has not come within a few seconds,
     // so the greeting goes out before the client said anything.
-    m_out << versionLine() << rosterLine(m_roster) << powerLine(m_host.trackPower())
-          << heartbeatLine(HeartbeatSeconds);
+    m_out << versionLine() << rosterLine(m_roster) << powerLine(m_host.trackPower());
+    if (m_webPort)
+        m_out << webPortLine(m_webPort);
+    m_out << heartbeatLine(HeartbeatSeconds);
 }
 
 void ThrottleSession::receive(QByteArrayView bytes, qint64 nowMs)
@@ -133,9 +142,47 @@ void ThrottleSession::trackPowerChanged(PowerState state)
 
 void ThrottleSession::setRoster(const QList<int> &roster)
 {
-    m_roster = validRoster(roster);
+    m_roster.locos = validRoster(roster);
     if (!m_closed)
         m_out << rosterLine(m_roster);
+}
+
+void ThrottleSession::setPhoneRoster(const PhoneRoster &roster)
+{
+    m_roster = PhoneRoster{roster.entries, validRoster(roster.locos)};
+    if (m_closed)
+        return;
+    m_out << rosterLine(m_roster);
+    for (auto it = m_throttles.begin(); it != m_throttles.end(); ++it) {
+        for (Held &held : it.value()) {
+            // The entry it was taken as, by its name; else the loco's first.
+            const RosterEntry *entry = nullptr;
+            if (held.entry) {
+                const auto named = std::find_if(m_roster.entries.cbegin(), m_roster.entries.cend(),
+                                                [&](const RosterEntry &e) { return e.id == held.entry->id; });
+                if (named != m_roster.entries.cend())
+                    entry = &*named;
+            }
+            if (!entry) {
+                const auto first = std::find_if(m_roster.entries.cbegin(), m_roster.entries.cend(),
+                                                [&](const RosterEntry &e) { return e.address == held.loco; });
+                if (first != m_roster.entries.cend())
+                    entry = &*first;
+            }
+            const bool labelsChanged = entry ? !held.entry || held.entry->labels != entry->labels
+                                             : held.entry.has_value();
+            held.entry = entry ? std::optional<RosterEntry>(*entry) : std::nullopt;
+            if (labelsChanged)
+                sendLabels(it.key(), held);
+        }
+    }
+}
+
+void ThrottleSession::setWebPort(quint16 port)
+{
+    m_webPort = port;
+    if (!m_closed && port)
+        m_out << webPortLine(port);
 }
 
 QByteArrayList ThrottleSession::takeLines()
@@ -225,13 +272,20 @@ void ThrottleSession::handle(const ClientCommand &command)
 void ThrottleSession::acquire(const ThrottleId &throttle, const QByteArray &key, int loco,
                               const QString &rosterName)
 {
+    const RosterEntry *rosterEntry = nullptr;
     if (!rosterName.isEmpty()) {
-        const auto entry = std::find_if(m_roster.cbegin(), m_roster.cend(), [&](int number) {
-            return WiThrottle::rosterName(number) == rosterName;
-        });
-        if (entry == m_roster.cend())
+        const QList<RosterItem> items = rosterItems(m_roster);
+        const auto item = std::find_if(items.cbegin(), items.cend(),
+                                       [&](const RosterItem &i) { return i.name == rosterName; });
+        if (item == items.cend())
             return;
-        loco = *entry;
+        loco = item->loco;
+        rosterEntry = item->entry;
+    } else {
+        const auto first = std::find_if(m_roster.entries.cbegin(), m_roster.entries.cend(),
+                                        [&](const RosterEntry &e) { return e.address == loco; });
+        if (first != m_roster.entries.cend())
+            rosterEntry = &*first;
     }
     const QList<int> held = heldLocos();
     if (!held.contains(loco) && held.size() >= MaxLocosPerClient) {
@@ -243,15 +297,25 @@ void ThrottleSession::acquire(const ThrottleId &throttle, const QByteArray &key,
                               [&](const Held &h) { return h.loco == loco; });
     const QByteArray form = key.isEmpty() ? addressKey(loco) : key;
     if (entry == locos.end())
-        entry = locos.insert(locos.end(), Held{loco, form, {}});
+        entry = locos.insert(locos.end(), Held{loco, form, {}, {}});
     else
         entry->key = form;
+    entry->entry = rosterEntry ? std::optional<RosterEntry>(*rosterEntry) : std::nullopt;
     if (throttle.size() == 2)
         m_out << acquiredLine(throttle[1], entry->key);
+    sendLabels(throttle, *entry);
     sendLocoState(throttle, *entry, m_host.locoState(loco), true);
-    // Speeds travel on the 0-126 scale whatever the loco's steps; "128
-    // steps" tells the app to use that scale.
-    m_out << stateLine(throttle, *entry, stepModeAction(1));
+    // The loco's own steps, as the window shows them; speeds travel on the
+    // 0-126 scale whatever they are.
+    m_out << stateLine(throttle, *entry,
+                       stepModeAction(speedStepMode(m_host.speedSteps(loco))));
+}
+
+void ThrottleSession::sendLabels(const ThrottleId &throttle, const Held &held)
+{
+    // The older single-throttle clients have no label line.
+    if (throttle.size() == 2 && held.entry)
+        m_out << labelLine(throttle[1], held.key, *held.entry);
 }
 
 void ThrottleSession::release(const ThrottleId &throttle, const std::optional<int> &loco,
@@ -317,7 +381,7 @@ void ThrottleSession::actOn(const ThrottleId &throttle, Held &held, const Action
         // Apps send press and release and leave the meaning to us: a
         // momentary function is on while pressed; a latching one toggles on
         // the press and ignores the release.
-        if (isMomentary(loco, key->function)) {
+        if (isMomentary(held, key->function)) {
             drive(ThrottleIntent::SetFunction{loco, key->function, key->pressed});
         } else if (key->pressed) {
             const bool on = m_host.locoState(loco).function(key->function);
@@ -332,7 +396,7 @@ void ThrottleSession::actOn(const ThrottleId &throttle, Held &held, const Action
     } else if (const auto *momentary = std::get_if<MomentaryFunction>(&action)) {
         auto entry = m_momentaryByLoco.find(loco);
         if (entry == m_momentaryByLoco.end())
-            entry = m_momentaryByLoco.insert(loco, m_momentary);
+            entry = m_momentaryByLoco.insert(loco, defaultMomentary(held));
         quint32 &bits = entry.value();
         const quint32 bit = 1u << momentary->function;
         bits = momentary->momentary ? bits | bit : bits & ~bit;
@@ -359,9 +423,27 @@ void ThrottleSession::drive(const ThrottleIntentValue &intent)
     emitIntent(intent);
 }
 
-bool ThrottleSession::isMomentary(int loco, int function) const
+bool ThrottleSession::isMomentary(const Held &held, int function) const
 {
-    return (m_momentaryByLoco.value(loco, m_momentary) >> function) & 1u;
+    const auto own = m_momentaryByLoco.constFind(held.loco);
+    const quint32 bits = own != m_momentaryByLoco.constEnd() ? *own : defaultMomentary(held);
+    return (bits >> function) & 1u;
+}
+
+quint32 ThrottleSession::defaultMomentary(const Held &held) const
+{
+    quint32 bits = m_momentary;
+    if (!held.entry)
+        return bits;
+    for (int n = 0; n <= RosterEntry::MaxLabelledFunction; ++n) {
+        if (!held.entry->hasLabel(n))
+            continue;
+        if (held.entry->isMomentary(n))
+            bits |= 1u << n;
+        else
+            bits &= ~(1u << n);
+    }
+    return bits;
 }
 
 QByteArray ThrottleSession::stateLine(const ThrottleId &throttle, const Held &held,

@@ -61,6 +61,9 @@ public:
     // Whether a controller passed the check; before that the program sends
     // nothing for a phone, and the session says why.
     virtual bool controllerChecked() const { return true; }
+    // The loco's speed steps as the program last learnt them from the
+    // controller (14, 28 or 126); 0 when it does not know them.
+    virtual int speedSteps(int /*loco*/) const { return 0; }
     virtual void perform(const ThrottleIntentValue &intent) = 0;
     // The same intent, from the server's client number client: a host that
     // shares the line fairly among its clients tells them apart by it.
@@ -100,9 +103,12 @@ public:
     // is fine: apps send a few dozen lines at an acquire.
     static constexpr int MaxLinesPerSecond = 50;
 
-    // Queues the greeting: version, roster, track power, heartbeat interval.
-    // Roster entries outside the loco range are left out.
+    // Queues the greeting: version, roster, track power, the web server's
+    // port (when there is one) and the heartbeat interval. Roster entries
+    // outside the loco range are left out.
     ThrottleSession(ThrottleHost &host, const QList<int> &roster, qint64 nowMs);
+    ThrottleSession(ThrottleHost &host, const WiThrottle::PhoneRoster &roster, qint64 nowMs,
+                    quint16 webPort = 0);
 
     // Bytes from the client, in any pieces.
     void receive(QByteArrayView bytes, qint64 nowMs);
@@ -117,6 +123,11 @@ public:
     void locoStateChanged(int loco, const PhoneLoco &state);
     void trackPowerChanged(WiThrottle::PowerState state);
     void setRoster(const QList<int> &roster);
+    // The roster's names and labels with the controller's locos; holders of
+    // a loco whose labels changed get its label line again.
+    void setPhoneRoster(const WiThrottle::PhoneRoster &roster);
+    // The web server's port (0: none); told at once when there is one.
+    void setWebPort(quint16 port);
     // The functions that are on only while the key is pressed (F1-F12; others
     // are left out); every other function latches. A client's m lines change
     // this for its own locos.
@@ -148,6 +159,9 @@ private:
         // What the client was last told, so that only changed functions are
         // repeated.
         PhoneLoco reported;
+        // The roster entry the loco was taken as: the one named, else the
+        // first with its address.
+        std::optional<RosterEntry> entry;
     };
 
     // A throttle is named by the prefix of its lines: "M0" for throttle 0 of
@@ -159,10 +173,16 @@ private:
     void handleAction(const WiThrottle::LocoAction &action);
     void acquire(const ThrottleId &throttle, const QByteArray &key, int loco,
                  const QString &rosterName);
+    // Sends the label line of a multi-throttle's roster loco.
+    void sendLabels(const ThrottleId &throttle, const Held &held);
     void release(const ThrottleId &throttle, const std::optional<int> &loco, bool answer);
     void actOn(const ThrottleId &throttle, Held &held, const WiThrottle::Action &action);
     void drive(const ThrottleIntentValue &intent);
-    bool isMomentary(int loco, int function) const;
+    bool isMomentary(const Held &held, int function) const;
+    // Bit n: Fn is momentary for this loco unless a client's m line said
+    // otherwise: the roster's flag for a labelled function, the server's list
+    // for every other one.
+    quint32 defaultMomentary(const Held &held) const;
     QByteArray stateLine(const ThrottleId &throttle, const Held &held, QByteArrayView action) const;
     void sendLocoState(const ThrottleId &throttle, Held &held, const PhoneLoco &state,
                        bool everything);
@@ -172,7 +192,8 @@ private:
     void emitIntent(const ThrottleIntentValue &intent) { m_host.perform(intent); }
 
     ThrottleHost &m_host;
-    QList<int> m_roster;
+    WiThrottle::PhoneRoster m_roster;
+    quint16 m_webPort = 0;
     QByteArrayList m_out;
     QByteArray m_pending;
     bool m_afterCR = false;

@@ -3,6 +3,7 @@
 #include "link/clock.h"
 #include "throttleserver/throttlelog.h"
 #include "throttleserver/throttleserver.h"
+#include "throttleserver/webroster.h"
 
 #include <QAbstractHttpServer>
 #include <QFile>
@@ -337,6 +338,11 @@ protected:
                                   << head.origin;
             return false;
         }
+        const QByteArray path = request.url().path(QUrl::FullyEncoded).toUtf8();
+        if (roster && WebRoster::isRosterPath(path)) {
+            answerRoster(request, socket, path);
+            return true;
+        }
         const PageFile *file = nullptr;
         for (const PageFile &candidate : PageFiles) {
             if (head.path == candidate.path)
@@ -368,7 +374,29 @@ protected:
                                                                                : Status::Forbidden);
     }
 
+public:
+    // The roster the apps download; none while it is not served.
+    const Roster *roster = nullptr;
+
 private:
+    void answerRoster(const QHttpServerRequest &request, QTcpSocket *socket, QByteArrayView path)
+    {
+        QHttpServerResponder responder = makeResponder(request, socket);
+        if (request.method() != QHttpServerRequest::Method::Get) {
+            responder.write({{"Allow", "GET"}}, Status::MethodNotAllowed);
+            return;
+        }
+        const WebRoster::Reply reply = WebRoster::reply(*roster, path);
+        if (reply.status != 200) {
+            qCDebug(kzThrottle) << "web: not in the roster:" << path;
+            responder.write(Status::NotFound);
+            return;
+        }
+        responder.write(reply.body, {{"Content-Type", reply.type},
+                                     {"Cache-Control", "no-cache"},
+                                     {"X-Content-Type-Options", "nosniff"}});
+    }
+
     static WebRequestHead headOf(const QHttpServerRequest &request)
     {
         const char *method = QMetaEnum::fromType<QHttpServerRequest::Method>().valueToKey(
@@ -409,6 +437,7 @@ bool WebThrottle::listen(const QHostAddress &address, quint16 port)
     m_errorString.clear();
     m_listener = listener.get();
     m_http = std::make_unique<WebPageServer>(*m_listener);
+    m_http->roster = m_roster;
     m_http->bind(listener.release());
     connect(m_http.get(), &QAbstractHttpServer::newWebSocketConnection, this,
             &WebThrottle::acceptSockets);
@@ -456,6 +485,13 @@ void WebThrottle::checkDeadlines()
 int WebThrottle::connectionCount() const
 {
     return m_listener ? m_listener->connectionCount() : 0;
+}
+
+void WebThrottle::setRoster(const Roster *roster)
+{
+    m_roster = roster;
+    if (m_http)
+        m_http->roster = roster;
 }
 
 void WebThrottle::acceptSockets()

@@ -11,6 +11,7 @@
 #include <memory>
 
 class QWebSocket;
+class Roster;
 class ThrottleServer;
 class WebPageListener;
 class WebPageServer;
@@ -50,6 +51,8 @@ public:
     QString errorString() const { return m_errorString; }
     // Stops serving; the browsers are dropped as lost connections.
     void close();
+    // The roster served at /roster/ for the apps' download (none: not served).
+    void setRoster(const Roster *roster);
     // Which browsers may connect; one refused is closed at once and logged.
     void setPeerRule(const PeerRule &rule);
     // The HTTP connections open now, WebSockets included.
@@ -65,6 +68,7 @@ private:
 
     ThrottleServer &m_sessions;
     PeerRule m_peerRule;
+    const Roster *m_roster = nullptr;
     std::unique_ptr<WebPageServer> m_http;
     // Owned by m_http.
     WebPageListener *m_listener = nullptr;

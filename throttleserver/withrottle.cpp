@@ -1,6 +1,8 @@
 #include "throttleserver/withrottle.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 namespace WiThrottle {
 
@@ -304,15 +306,78 @@ QByteArray versionLine()
     return QByteArrayLiteral("VN2.0");
 }
 
+QList<RosterItem> rosterItems(const PhoneRoster &roster)
+{
+    QList<RosterItem> items;
+    items.reserve(roster.entries.size() + roster.locos.size());
+    // One bit a loco number: a thousand entries are looked at in no time.
+    std::vector<bool> named(std::size_t(MaxLoco) + 1);
+    for (const RosterEntry &entry : roster.entries) {
+        items << RosterItem{listText(entry.id), entry.address, entry.isLong(), &entry};
+        if (entry.address >= MinLoco && entry.address <= MaxLoco)
+            named[std::size_t(entry.address)] = true;
+    }
+    for (const int loco : roster.locos) {
+        if (loco < MinLoco || loco > MaxLoco || named[std::size_t(loco)])
+            continue;
+        named[std::size_t(loco)] = true;
+        items << RosterItem{rosterName(loco), loco, loco > MaxShortAddress, nullptr};
+    }
+    return items;
+}
+
+QString listText(const QString &text)
+{
+    // Most names hold none of it and stay the same string.
+    const bool plain = std::none_of(text.cbegin(), text.cend(), [](QChar c) {
+        return c < QLatin1Char(' ') || c == QLatin1Char(']') || c == QLatin1Char('}')
+            || c == QLatin1Char('<') || c.category() == QChar::Other_Control
+            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    });
+    if (plain)
+        return text;
+    QString result = text;
+    for (QChar &c : result) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator
+            || c == QChar::ParagraphSeparator)
+            c = QLatin1Char(' ');
+    }
+    for (const QByteArrayView delimiter : {EntryDelimiter, FieldDelimiter, PartDelimiter})
+        result.replace(QString::fromLatin1(delimiter), QStringLiteral(" "));
+    return result;
+}
+
 QByteArray rosterLine(const QList<int> &locos)
 {
-    QByteArray line = "RL" + QByteArray::number(locos.size());
-    for (const int loco : locos) {
-        line += EntryDelimiter.toByteArray() + rosterName(loco).toUtf8()
-                + FieldDelimiter.toByteArray() + QByteArray::number(loco)
-                + FieldDelimiter.toByteArray() + (loco <= MaxShortAddress ? "S" : "L");
+    return rosterLine(PhoneRoster{{}, locos});
+}
+
+QByteArray rosterLine(const PhoneRoster &roster)
+{
+    const QList<RosterItem> items = rosterItems(roster);
+    QByteArray line = "RL" + QByteArray::number(items.size());
+    for (const RosterItem &item : items) {
+        line.append(EntryDelimiter).append(item.name.toUtf8()).append(FieldDelimiter);
+        appendNumber(line, item.loco);
+        line.append(FieldDelimiter).append(item.longAddress ? 'L' : 'S');
     }
     return line;
+}
+
+QByteArray labelLine(char throttle, QByteArrayView key, const RosterEntry &entry)
+{
+    QByteArray labels;
+    for (int n = 0; n <= RosterEntry::MaxLabelledFunction; ++n) {
+        labels.append(EntryDelimiter);
+        if (entry.hasLabel(n))
+            labels.append(listText(entry.label(n).text.trimmed()).toUtf8());
+    }
+    return throttleLine(throttle, 'L', key, labels);
+}
+
+QByteArray webPortLine(quint16 port)
+{
+    return "PW" + QByteArray::number(port);
 }
 
 QByteArray powerLine(PowerState state)
@@ -367,6 +432,15 @@ QByteArray functionAction(int function, bool on)
 QByteArray stepModeAction(int mode)
 {
     return "s" + QByteArray::number(mode);
+}
+
+int speedStepMode(int speedSteps)
+{
+    switch (speedSteps) {
+    case 28: return 2;
+    case 14: return 8;
+    default: return 1;
+    }
 }
 
 QByteArray messageLine(const QString &text)

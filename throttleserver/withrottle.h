@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include "link/commands.h"
+#include "roster/rosterentry.h"
 
 #include <optional>
 #include <variant>
@@ -127,10 +128,42 @@ using ClientCommand = std::variant<SetName, HardwareId, Heartbeat, SetPower, Qui
 // nullopt: the server ignores them and keeps the connection.
 std::optional<ClientCommand> parseLine(QByteArrayView line);
 
+// --- The roster the phones see ----------------------------------------------
+
+// The roster's locos by their names, then each loco of the controller's list
+// that has no roster entry, as "Lok <n>".
+struct PhoneRoster
+{
+    QList<RosterEntry> entries;
+    QList<int> locos;
+};
+
+struct RosterItem
+{
+    QString name;                       // as the RL line gives it
+    int loco = 0;
+    bool longAddress = false;
+    const RosterEntry *entry = nullptr; // into the PhoneRoster; none for "Lok <n>"
+};
+// The RL line's entries in order. Controller locos outside the loco range,
+// twice in the list or with an entry of their own are left out.
+QList<RosterItem> rosterItems(const PhoneRoster &roster);
+
+// A name or label as the lines carry it: line breaks and control characters
+// become blanks, and the protocol's delimiters (]\[ }|{ <;>) a blank each, so
+// that no text can split a line into fields it does not have.
+QString listText(const QString &text);
+
 // --- What the server sends ---------------------------------------------------
 
 QByteArray versionLine();                              // VN2.0
 QByteArray rosterLine(const QList<int> &locos);        // RL<n>]\[Lok 3}|{3}|{S…
+QByteArray rosterLine(const PhoneRoster &roster);      // RL2]\[BR 218}|{218}|{L]\[Lok 3…
+// M0LL218<;>]\[Licht]\[Sound…: one slot a function from F0 to F12, empty
+// for a function without a label.
+QByteArray labelLine(char throttle, QByteArrayView key, const RosterEntry &entry);
+// PW12080: the port of the web server the apps fetch the roster from.
+QByteArray webPortLine(quint16 port);
 QByteArray powerLine(PowerState state);                // PPA0 / PPA1 / PPA2
 QByteArray heartbeatLine(int seconds);                 // *10
 QByteArray acquiredLine(char throttle, QByteArrayView key);  // M0+S3<;>
@@ -142,6 +175,9 @@ QByteArray speedAction(int appSpeed);                  // V50
 QByteArray directionAction(bool forward);              // R1 / R0
 QByteArray functionAction(int function, bool on);      // F13 / F03
 QByteArray stepModeAction(int mode);                   // s1
+// JMRI's code for a loco's speed steps: 2 for 28, 8 for 14, 1 for 126 and for
+// steps not known (0).
+int speedStepMode(int speedSteps);
 // HM<text>: a message the app shows; line ends in text become blanks.
 QByteArray messageLine(const QString &text);
 

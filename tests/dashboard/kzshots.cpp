@@ -1,6 +1,7 @@
 // Renders the main window (before and after a check against the virtual
 // command station), the options dialog, the dialog "Handregler" with the web
-// throttle's QR code and the about window to PNG files,
+// throttle's QR code, the dialog "Fahrzeuge" and the about window to PNG
+// files,
 // so that they can be looked at without a display:
 //
 //     QT_QPA_PLATFORM=offscreen kzshots DIRECTORY
@@ -12,6 +13,9 @@
 #include "dashboard/locopanel.h"
 #include "dashboard/throttledialog.h"
 #include "link/commands.h"
+#include "roster/roster.h"
+#include "roster/rosterdialog.h"
+#include "tests/support/copyfolder.h"
 #include "tests/support/stationrig.h"
 
 #include <QApplication>
@@ -46,6 +50,8 @@ int main(int argc, char *argv[])
     // Never the user's settings: the pictures start from a fresh store.
     QTemporaryDir configDir;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir.path()));
+    QTemporaryDir dataDir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataDir.path()));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -71,7 +77,9 @@ int main(int argc, char *argv[])
     sysSaveSetting(QStringLiteral("Slider01"), QStringLiteral("300"), SettingsSection);
     sysSaveSetting(QStringLiteral("Slider02"), QStringLiteral("1024"), SettingsSection);
 
-    bool ok = true;
+    // The roster of the roster's tests as the program's own (V 60 is loco 3).
+    bool ok = copyFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"),
+                         dataDir.filePath(QStringLiteral("velantor")));
     {
         kzVelantor window(&rig.port);
         window.setModalRunner([](QDialog *) { return 0; });
@@ -105,6 +113,14 @@ int main(int argc, char *argv[])
                               {QStringLiteral("Browser"), QStringLiteral("192.168.1.40")}});
         throttles.show();
         ok &= save(throttles, directory, QStringLiteral("handregler.png"));
+    }
+    {
+        // The JMRI-shaped roster of the roster's tests, BR 218 chosen.
+        Roster roster;
+        roster.setFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"));
+        RosterDialog dialog(roster.entries());
+        dialog.show();
+        ok &= save(dialog, directory, QStringLiteral("fahrzeuge.png"));
     }
     {
         kzInfo info;

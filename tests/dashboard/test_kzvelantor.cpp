@@ -16,7 +16,10 @@
 #include "link/controllerline.h"
 #include "link/locodriver.h"
 #include "locolist/kzlocolist.h"
+#include "roster/roster.h"
+#include "roster/rosterdialog.h"
 #include "throttleserver/phonethrottles.h"
+#include "tests/support/copyfolder.h"
 #include "tests/support/phoneclient.h"
 #include "tests/support/stationrig.h"
 #include "tests/support/testmain.h"
@@ -190,6 +193,9 @@ private slots:
     void phoneServerOnAPortInUse();
     void throttleDialogSwitchesTheServer();
     void throttleDialogShowsTheWebAddress();
+    void panelsNameTheRosterLoco_data();
+    void panelsNameTheRosterLoco();
+    void rosterDialogFromTheToolBar();
 
 private:
     // A window shown offscreen, with controller number 1 typed in.
@@ -216,6 +222,7 @@ void TestKzVelantor::init()
     sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("0"), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("Port"), QString(), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("Momentary"), QString(), QStringLiteral("Handregler"));
+    sysSaveSetting(QStringLiteral("Ordner"), QString(), QStringLiteral("Fahrzeuge"));
 }
 
 void TestKzVelantor::cleanup()
@@ -1338,7 +1345,7 @@ void TestKzVelantor::everyInputHasAnAccessibleName()
         ++inputs;
     }
     QVERIFY(inputs > 4 * 18);
-    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnThrottles", "btnClose"}) {
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnRoster", "btnThrottles", "btnClose"}) {
         QAction *action = w.toolBarAction(QLatin1String(key));
         QVERIFY(!action->text().isEmpty());
         QVERIFY(!action->icon().isNull());
@@ -1356,7 +1363,7 @@ void TestKzVelantor::toolBarReachedByKeyboard()
     QApplication::setActiveWindow(&w);
     QVERIFY(QTest::qWaitForWindowActive(&w));
     QList<QWidget *> buttons;
-    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnThrottles", "btnClose"})
+    for (const char *key : {"btnOptions", "btnHelp", "btnInfo", "btnRoster", "btnThrottles", "btnClose"})
         buttons.append(w.Toolbar1()->widgetForAction(w.toolBarAction(QLatin1String(key))));
     buttons.append(w.txtControllerNr());
 
@@ -1435,7 +1442,8 @@ void TestKzVelantor::aFloodOfSpeedLinesIsMergedPerLoco()
 
 void TestKzVelantor::phoneDrivesALocoThePanelShows()
 {
-    m_rig->station.setLocos({{3, 0}, {1012, 0}});
+    // Loco 3 has 28 steps in the controller's list, as the panel shows.
+    m_rig->station.setLocos({{3, LocoFlags::Steps28}, {1012, 0}});
     m_rig->station.setTrackOutput(TrackOutput::PowerOn);
     kzVelantor &w = window();
     QCOMPARE(w.phoneThrottles().start(0), PhoneThrottles::StartResult::Started);
@@ -1451,7 +1459,8 @@ void TestKzVelantor::phoneDrivesALocoThePanelShows()
     QTRY_COMPARE(w.pnlThrottles()->text(), QStringLiteral("Handregler: 1 verbunden"));
     phone.send("NTest\nM0+S3<;>S3\n");
     QCOMPARE(phone.lines(2), (QByteArrayList{"*10", "M0+S3<;>"}));
-    QCOMPARE(phone.last(29 + 3), QByteArray("M0AS3<;>s1"));
+    QCOMPARE(phone.last(29 + 3), QByteArray("M0AS3<;>s2"));
+    QCOMPARE(panel->lblFahrstufen()->text(), QStringLiteral("28 FS"));
 
     // Speed, light, F3 and direction: the panel's frames, the panel follows.
     phone.send("M0A*<;>V63\n");
@@ -1681,6 +1690,120 @@ void TestKzVelantor::throttleDialogShowsTheWebAddress()
     ThrottleDialog offline(settings, {});
     QCOMPARE(offline.lblWebAddresses()->text(), QStringLiteral("Kein Netzwerk gefunden."));
     QVERIFY(offline.picQrCode()->pixmap().isNull());
+}
+
+namespace {
+
+// A copy of the JMRI-shaped roster the roster's tests read, in folder.
+void copyRoster(const QString &folder)
+{
+    QVERIFY(copyFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"), folder));
+}
+
+} // namespace
+
+// A panel driving a roster loco names it; its keys keep their captions and
+// carry the labels as tool-tip and accessible description. The roster comes
+// from the folder the settings name, read at the start; a damaged one is
+// named in a box and the rest still shows.
+void TestKzVelantor::panelsNameTheRosterLoco_data()
+{
+    QTest::addColumn<QByteArray>("damage");
+    QTest::addColumn<QString>("loco");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("labels");   // Licht, F1, F2, F3
+    QTest::addColumn<QStringList>("boxes");
+
+    QTest::newRow("a roster loco") << QByteArray() << "218" << "BR 218"
+                                   << QStringList{"Licht", "Sound", "Horn", ""} << QStringList{};
+    QTest::newRow("another") << QByteArray() << "3" << "V 60"
+                             << QStringList{"Spitzenlicht", "", "", "Rangierpfiff"} << QStringList{};
+    QTest::newRow("a loco the roster does not know") << QByteArray() << "5" << ""
+                                                     << QStringList{"", "", "", ""} << QStringList{};
+    QTest::newRow("a damaged entry")
+        << QByteArray("dccAddress=\"218\"") << "3" << "V 60"
+        << QStringList{"Spitzenlicht", "", "", "Rangierpfiff"}
+        << QStringList{"roster.xml, Zeile 5: Das Fahrzeug „BR 218“ hat die Lok-Nummer „zwei“; "
+                       "erlaubt sind 1 bis 10239. Es wird übergangen."};
+}
+
+void TestKzVelantor::panelsNameTheRosterLoco()
+{
+    QFETCH(QByteArray, damage);
+    QFETCH(QString, loco);
+    QFETCH(QString, name);
+    QFETCH(QStringList, labels);
+    QFETCH(QStringList, boxes);
+    QTemporaryDir dir;
+    copyRoster(dir.path());
+    if (!damage.isEmpty()) {
+        QFile index(dir.filePath(QStringLiteral("roster.xml")));
+        QVERIFY(index.open(QIODevice::ReadOnly));
+        QByteArray bytes = index.readAll();
+        index.close();
+        bytes.replace("<number>218</number>", "<number>zwei</number>");
+        QVERIFY(index.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        index.write(bytes);
+    }
+    sysSaveSetting(QStringLiteral("Ordner"), dir.path(), QStringLiteral("Fahrzeuge"));
+    kzVelantor &w = window();
+    w.startUp(false);
+    QCOMPARE(w.roster().folder(), dir.path());
+    LocoPanel *panel = w.locoPanel(1);
+    panel->kzSliderNo()->setEditText(loco);
+    QCOMPARE(panel->lblLokName()->text(), name);
+    QStringList shown{panel->chkLight()->toolTip()};
+    for (const char *key : {"F1", "F2", "F3"}) {
+        QToolButton *button = panel->tlbFunctionKeys()->button(QLatin1String(key));
+        QCOMPARE(button->text(), QLatin1String(key));
+        QCOMPARE(button->accessibleDescription(), button->toolTip());
+        shown << button->toolTip();
+    }
+    QCOMPARE(shown, labels);
+    QCOMPARE(m_rig->boxes.texts().size(), boxes.size());
+    for (qsizetype i = 0; i < boxes.size(); ++i)
+        QVERIFY2(m_rig->boxes.texts().at(i).contains(boxes.at(i)), qPrintable(m_rig->boxes.texts().at(i)));
+    // A panel on loco 4 shows no name.
+    QCOMPARE(w.locoPanel(3)->kzSliderNo()->currentText(), QStringLiteral("4"));
+    QCOMPARE(w.locoPanel(3)->lblLokName()->text(), QString());
+}
+
+// The tool-bar button (Strg+L) opens "Fahrzeuge"; what the dialog changed is
+// written, and the panels follow.
+void TestKzVelantor::rosterDialogFromTheToolBar()
+{
+    QTemporaryDir dir;
+    copyRoster(dir.path());
+    sysSaveSetting(QStringLiteral("Ordner"), dir.path(), QStringLiteral("Fahrzeuge"));
+    kzVelantor &w = window();
+    w.startUp(false);
+    QAction *action = w.toolBarAction(QStringLiteral("btnRoster"));
+    QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    w.locoPanel(0)->kzSliderNo()->setEditText(QStringLiteral("218"));
+    QStringList seen;
+    w.setModalRunner([&](QDialog *dialog) {
+        auto *roster = qobject_cast<RosterDialog *>(dialog);
+        [&] { QVERIFY(roster); }();
+        for (int i = 0; i < roster->lstEntries()->count(); ++i)
+            seen << roster->lstEntries()->item(i)->text();
+        roster->txtLabel(1)->setText(QStringLiteral("Fahrgeräusch"));
+        roster->chkMomentary(1)->setChecked(true);
+        roster->accept();
+        return dialog->result();
+    });
+    action->trigger();
+    QCOMPARE(seen, (QStringList{"BR 218 (218)", "V 60 (3)"}));
+    QCOMPARE(m_rig->boxes.texts(), QStringList{});
+    QCOMPARE(w.locoPanel(0)->tlbFunctionKeys()->button(QStringLiteral("F1"))->toolTip(),
+             QStringLiteral("Fahrgeräusch"));
+    const RosterFiles::LocoFileRead file = RosterFiles::readLocoFile(
+        [&] {
+            QFile f(dir.filePath(QStringLiteral("roster/BR_218.xml")));
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }(),
+        QStringLiteral("BR_218.xml"));
+    QVERIFY(file.entry);
+    QCOMPARE(file.entry->label(1), (FunctionLabel{QStringLiteral("Fahrgeräusch"), false}));
 }
 
 KZ_TEST_MAIN(TestKzVelantor)

@@ -561,6 +561,8 @@ int main(int argc, char *argv[])
         return runPermissionProbe(argc, argv);
     QTemporaryDir configDir;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir.path()));
+    QTemporaryDir dataDir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataDir.path()));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

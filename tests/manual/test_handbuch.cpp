@@ -5,6 +5,8 @@
 #include "link/portsession.h"
 #include "link/serialport.h"
 #include "locolist/decoderfields.h"
+#include "roster/roster.h"
+#include "roster/rosterdialog.h"
 #include "throttleserver/phonethrottles.h"
 #include "tests/support/testmain.h"
 
@@ -84,6 +86,15 @@ void TestHandbuch::explainsMessage_data()
     QTest::newRow("empty track") << DecoderFields::noDecoderText();
     QTest::newRow("backup with unsicher CVs") << DecoderFields::backupDoneText(56, 197, {8, 17});
     QTest::newRow("restored") << DecoderFields::restoreDoneText(28);
+    QTest::newRow("roster: a file not readable")
+        << Roster::problemsText(QStringLiteral("/home/anna/.local/share/velantor"), {})
+               .section(QLatin1Char('\n'), 0, 0);
+    QTest::newRow("roster: not saved") << Roster::saveProblemsText({}).section(QLatin1Char('\n'), 0, 0);
+    QTest::newRow("roster: a name taken") << RosterDialog::takenNameText(QStringLiteral("BR 218"));
+    QTest::newRow("roster: replace on taking over")
+        << RosterDialog::replaceQuestion(QStringLiteral("BR 218")).section(QLatin1Char('\n'), 0, 0);
+    QTest::newRow("roster: no roster.xml")
+        << RosterDialog::noRosterText(QStringLiteral("…")).section(QLatin1Char('\n'), 0, 0);
 }
 
 void TestHandbuch::explainsMessage()

@@ -2,6 +2,7 @@
 
 #include "link/clock.h"
 #include "throttleserver/netpolicy.h"
+#include "roster/roster.h"
 #include "throttleserver/throttleserver.h"
 #include "throttleserver/webthrottle.h"
 
@@ -511,6 +512,70 @@ private Q_SLOTS:
             QVERIFY(answer.closed);
         if (status == 200)
             QCOMPARE(answer.type, type);
+    }
+
+    // Engine Driver's download: the list as JMRI's web server gives it and
+    // the icons inside the roster's folder, nothing else.
+    void servesTheRosterForTheApps_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("type");
+        auto get = [](const char *path) -> QByteArray {
+            return QByteArray("GET ") + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+        };
+        QTest::newRow("the list") << get("/roster/?format=xml") << 200 << QByteArray("application/xml");
+        QTest::newRow("the list, JMRI's other path") << get("/roster/list") << 200
+                                                     << QByteArray("application/xml");
+        QTest::newRow("an icon") << get("/roster/BR%20218/icon") << 200 << QByteArray("image/png");
+        QTest::newRow("a loco without an icon") << get("/roster/V%2060/icon") << 404 << QByteArray();
+        QTest::newRow("no such loco") << get("/roster/BR%20219/icon") << 404 << QByteArray();
+        QTest::newRow("the loco's file") << get("/roster/BR%20218/file") << 404 << QByteArray();
+        QTest::newRow("dot dot after the name")
+            << get("/roster/BR%20218/../../../etc/passwd") << 404 << QByteArray();
+        QTest::newRow("an encoded path as the name")
+            << get("/roster/..%2F..%2Froster.xml/icon") << 404 << QByteArray();
+        QTest::newRow("the list for a foreign host")
+            << QByteArray("GET /roster/?format=xml HTTP/1.1\r\nHost: angreifer.example\r\n\r\n")
+            << 421 << QByteArray();
+        QTest::newRow("POST") << QByteArray("POST /roster/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n")
+                              << 405 << QByteArray();
+    }
+    void servesTheRosterForTheApps()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        QFETCH(QByteArray, type);
+        Roster roster;
+        roster.setFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"));
+        ThrottleServer server(m_host, m_clock);
+        WebThrottle web(server);
+        web.setRoster(&roster);
+        QVERIFY(web.listen(QHostAddress::LocalHost, 0));
+        const HttpAnswer answer = httpRequest(web.serverPort(), request);
+        QCOMPARE(answer.status, status);
+        if (status == 200)
+            QCOMPARE(answer.type, type);
+    }
+
+    // An app learns the roster's names and the web server's port at once.
+    void greetsWithTheRosterAndTheWebPort()
+    {
+        Roster roster;
+        roster.setFolder(QStringLiteral(ROSTER_TEST_DATA "/decoderpro"));
+        ThrottleServer server(m_host, m_clock);
+        server.setRoster({3, 5});
+        server.setRosterEntries(roster.entries());
+        server.setWebPort(12080);
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        PhoneClient phone(server.serverPort());
+        QCOMPARE(phone.lines(5),
+                 (QByteArrayList{"VN2.0",
+                                 "RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Lok 5}|{5}|{S",
+                                 "PPA1", "PW12080", "*10"}));
+        // Switched off and on again, the port is told again.
+        server.setWebPort(12081);
+        QCOMPARE(phone.lines(1), QByteArrayList{"PW12081"});
     }
 
     // Idle connections cannot use up the program's sockets: at most 8 from

@@ -2,7 +2,8 @@
 """The web throttle in headless Chromium against the main window (webrig).
 
     test_webthrottle.py WEBRIG              drives loco 3 and checks frames and panel,
-                                            then what a foreign page can do: nothing
+                                            then what a foreign page can do (nothing),
+                                            then a roster loco by its name and labels
     test_webthrottle.py WEBRIG --shot FILE  saves the page at phone size (360 x 740)
 
 Every wait is a bounded poll; nothing sleeps a fixed time.
@@ -40,6 +41,13 @@ STOP = '24 0 3 0'
 STOP_ALL = '24 0 255 255'
 POWER_OFF = '1 0 10 0'
 NUMBER_REFUSED = 'Bitte eine Lok-Nummer von 1 bis 10239 eingeben.'
+# The rig's roster: BR 218 with labels for F0 to F3, F2 latching (against the
+# Tastfunktionen list), F3 held only while pressed.
+ROSTER = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'data', 'webroster')
+F2_ON_218 = '27 2 218 0'
+F2_OFF_218 = '28 2 218 0'
+F3_ON_218 = '27 3 218 0'
+F3_OFF_218 = '28 3 218 0'
 BANNER = 'Verbindung zu Velantor unterbrochen – neuer Versuch …'
 # A foreign site; the browser finds every name in it at 127.0.0.1, as a
 # rebinding site's names would point at the layout PC.
@@ -50,8 +58,8 @@ class Rig:
     """The main window with the station in memory, spoken to over a pipe."""
 
     def __init__(self, program):
-        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        text=True, encoding='utf-8')
+        self.process = subprocess.Popen([program, '--roster', ROSTER], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True, encoding='utf-8')
         line = self.process.stdout.readline().split()
         if len(line) != 2 or line[0] != 'URL':
             raise SystemExit('test_webthrottle: the rig did not start: %r' % line)
@@ -310,6 +318,56 @@ def strangers(page, rig):
     page.until('the page connected under localhost', lambda: page.button('Übernehmen').is_enabled())
 
 
+def caption(button):
+    return ' '.join(button.text.split())
+
+
+def drive_roster(page, rig):
+    """A roster loco chosen by its name: its labels on the keys, the F number
+    small, the roster's lockable flags before the Tastfunktionen list. The page
+    goes on from strangers(), loaded anew under localhost."""
+    rig.frames()
+    roster = Select(page.by_id('roster'))
+    page.until('the roster with names', lambda: [o.text for o in roster.options][1:]
+               == ['BR 218 (218)', 'Lok 3', 'Lok 300'])
+    roster.select_by_visible_text('BR 218 (218)')
+    page.until('BR 218 taken', lambda: page.by_id('speed').is_enabled())
+    assert page.by_id('locoTitle').text == 'BR 218 (218)'
+    assert page.by_id('number').get_attribute('value') == '218'
+    keys = page.driver.find_elements(By.CSS_SELECTOR, '#functions button')
+    page.until('the labels', lambda: caption(keys[3]) == 'F3 Pfeife')
+    assert [caption(k) for k in keys[:6]] == ['F0 Spitzenlicht', 'F1 Sound', 'F2 Glocke',
+                                              'F3 Pfeife', 'F4', 'F5'], \
+        [caption(k) for k in keys[:6]]
+    sizes = page.driver.execute_script(
+        'const b = arguments[0]; return [b.querySelector(".fnum"), b.querySelector(".label")]'
+        '.map((e) => parseFloat(getComputedStyle(e).fontSize));', keys[3])
+    assert sizes[0] < sizes[1], sizes
+    page.expect_frames([])
+
+    # F3 is held only while pressed.
+    ActionChains(page.driver).click_and_hold(keys[3]).perform()
+    page.expect_frames([F3_ON_218])
+    page.until('F3 on while held', lambda: page.pressed(keys[3]) == 'true')
+    ActionChains(page.driver).release(keys[3]).perform()
+    page.expect_frames([F3_OFF_218])
+    page.until('F3 off when let go', lambda: page.pressed(keys[3]) == 'false')
+
+    # F2, held in the Tastfunktionen list, latches by the roster's flag.
+    keys[2].click()
+    page.expect_frames([F2_ON_218])
+    page.until('F2 on after the click', lambda: page.pressed(keys[2]) == 'true')
+    keys[2].click()
+    page.expect_frames([F2_OFF_218])
+    page.until('F2 off after the second click', lambda: page.pressed(keys[2]) == 'false')
+
+    # Another loco: the plain captions again.
+    roster.select_by_visible_text('Lok 3')
+    page.until('loco 3 taken', lambda: page.by_id('locoTitle').text == 'Lok 3')
+    page.until('no labels', lambda: caption(keys[3]) == 'F3')
+    assert caption(keys[0]) == 'Licht'
+
+
 def shoot(page, rig, path):
     page.choose_loco_3()
     page.set_speed(50)
@@ -336,6 +394,7 @@ def main():
         else:
             drive(page, rig)
             strangers(page, rig)
+            drive_roster(page, rig)
     finally:
         if driver:
             driver.quit()

@@ -97,6 +97,29 @@ PhoneLoco parseSnapshot(const QStringList &words)
 // Consecutive function lines of one loco become one entry naming the
 // functions that are on, so that an acquire does not fill 29 rows; a lone
 // function line stays as it is.
+// The roster of the script step "roster": BR 218 (long, F2 held while
+// pressed), V 60 on loco 3 (F3 held) and Köf on 12 (F2 latching).
+QList<RosterEntry> scriptRoster()
+{
+    RosterEntry br218;
+    br218.id = QStringLiteral("BR 218");
+    br218.address = 218;
+    br218.labels[0] = {QStringLiteral("Licht"), true};
+    br218.labels[1] = {QStringLiteral("Sound"), true};
+    br218.labels[2] = {QStringLiteral("Horn"), false};
+    br218.labels[4] = {QStringLiteral("Kupplung"), true};
+    RosterEntry v60;
+    v60.id = QStringLiteral("V 60");
+    v60.address = 3;
+    v60.longAddress = false;
+    v60.labels[3] = {QStringLiteral("Rangierpfiff"), false};
+    RosterEntry koef;
+    koef.id = QStringLiteral("Köf");
+    koef.address = 12;
+    koef.labels[2] = {QStringLiteral("Glocke"), true};
+    return {br218, v60, koef};
+}
+
 QStringList condense(const QByteArrayList &lines)
 {
     QStringList out;
@@ -249,7 +272,24 @@ private Q_SLOTS:
         QCOMPARE(rosterLine({3, 127, 128, 1012}),
                  QByteArray("RL4]\\[Lok 3}|{3}|{S]\\[Lok 127}|{127}|{S]\\[Lok 128}|{128}|{L"
                             "]\\[Lok 1012}|{1012}|{L"));
-        QCOMPARE(rosterLine({}), QByteArray("RL0"));
+        QCOMPARE(rosterLine(QList<int>{}), QByteArray("RL0"));
+        // Names first, then the controller's locos without an entry; the
+        // roster's long flag, else above 127.
+        QList<RosterEntry> entries = scriptRoster();
+        entries[0].longAddress = false;
+        entries[1].id = QStringLiteral("V]\\[60}|{<;>\nalt");
+        QCOMPARE(rosterLine(PhoneRoster{entries, {3, 5, 128, 218}}),
+                 QByteArray("RL5]\\[BR 218}|{218}|{S]\\[V 60   alt}|{3}|{S]\\[Köf}|{12}|{S"
+                            "]\\[Lok 5}|{5}|{S]\\[Lok 128}|{128}|{L"));
+        entries[0].labels[5] = {QStringLiteral(" Pfeife]\\[2 "), true};
+        QCOMPARE(labelLine('0', "L218", entries[0]),
+                 QByteArray("M0LL218<;>]\\[Licht]\\[Sound]\\[Horn]\\[]\\[Kupplung]\\[Pfeife 2"
+                            "]\\[]\\[]\\[]\\[]\\[]\\[]\\["));
+        QCOMPARE(webPortLine(12080), QByteArray("PW12080"));
+        QCOMPARE(speedStepMode(28), 2);
+        QCOMPARE(speedStepMode(14), 8);
+        QCOMPARE(speedStepMode(126), 1);
+        QCOMPARE(speedStepMode(0), 1);
         QCOMPARE(powerLine(PowerState::Unknown), QByteArray("PPA2"));
         QCOMPARE(actionLine('0', "L1012", functionAction(12, true)), QByteArray("M0AL1012<;>F112"));
         QCOMPARE(releasedLine('T', "*"), QByteArray("MT-*<;>"));
@@ -293,6 +333,11 @@ private Q_SLOTS:
         QCOMPARE(session.takeLines(),
                  (QByteArrayList{"VN2.0", "RL2]\\[Lok 3}|{3}|{S]\\[Lok 1012}|{1012}|{L", "PPA2",
                                  "*10"}));
+        // With the web throttle on, its port follows the track power.
+        ThrottleSession withWeb(host, PhoneRoster{scriptRoster().mid(1, 1), {1012}}, 0, 12080);
+        QCOMPARE(withWeb.takeLines(),
+                 (QByteArrayList{"VN2.0", "RL2]\\[V 60}|{3}|{S]\\[Lok 1012}|{1012}|{L", "PPA2",
+                                 "PW12080", "*10"}));
     }
 
     void acquireSendsTheWholeState()
@@ -553,6 +598,64 @@ private Q_SLOTS:
             << QStringList{"> NPixel: 7", "> HU00:1a:2b:3c:4d:5e", "> M0+S3<;>ELok 3: Köf",
                            "> TEV200:1", "> NTab"}
             << QStringList{"< *10", "< *10"};
+        const QString labels218 = QStringLiteral(
+            "< M0LL218<;>]\\[Licht]\\[Sound]\\[Horn]\\[]\\[Kupplung]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[");
+        const QStringList acquire218{"< M0+L218<;>", labels218, "< M0AL218<;>F×29 on: ",
+                                     "< M0AL218<;>V0", "< M0AL218<;>R1", "< M0AL218<;>s1"};
+        const QString rosterList =
+            QStringLiteral("< RL4]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S]\\[Lok 5}|{5}|{S");
+        QTest::newRow("roster: the names join the controller's locos")
+            << QList<int>{3, 5, 218} << QStringList{"roster"} << QStringList{rosterList};
+        // F2 is held only while pressed by the roster's flag (the server's
+        // list has only F3), F1 latches.
+        QTest::newRow("roster: taken by name, labels, lockable")
+            << QList<int>{3, 5, 218}
+            << QStringList{"roster", "momentary 3", "> M0+L218<;>EBR 218", "> M0AL218<;>F12", "> M0AL218<;>F02",
+                           "> M0AL218<;>F11", "> M0AL218<;>F01", "> M0AL218<;>F11"}
+            << (QStringList{rosterList} + acquire218
+                + QStringList{"! function 218 F2 on", "! function 218 F2 off",
+                              "! function 218 F1 on", "! function 218 F1 off"});
+        // The server's list holds F2, the roster says Glocke latches; F3
+        // has no label and follows the list.
+        QTest::newRow("roster: a labelled function's flag before the server's list")
+            << QList<int>{}
+            << QStringList{"roster", "momentary 2 3", "> M0+S12<;>ESomething", "> M0+S12<;>EKöf",
+                           "> M0AS12<;>F12", "> M0AS12<;>F02", "> M0AS12<;>F13", "> M0AS12<;>F03"}
+            << QStringList{"< RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S",
+                           "< M0+S12<;>",
+                           "< M0LS12<;>]\\[]\\[]\\[Glocke]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[",
+                           "< M0AS12<;>F×29 on: ", "< M0AS12<;>V0", "< M0AS12<;>R1",
+                           "< M0AS12<;>s1", "! function 12 F2 on", "! function 12 F3 on",
+                           "! function 12 F3 off"};
+        // By number a roster loco gets its labels too; an m line still wins.
+        QTest::newRow("roster: taken by number, an m line over the flag")
+            << QList<int>{}
+            << QStringList{"roster", "> M0+S3<;>S3", "> M0AS3<;>m03", "> M0AS3<;>F13",
+                           "> M0AS3<;>F03"}
+            << QStringList{"< RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S",
+                           "< M0+S3<;>",
+                           "< M0LS3<;>]\\[]\\[]\\[]\\[Rangierpfiff]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[",
+                           "< M0AS3<;>F×29 on: ", "< M0AS3<;>V0", "< M0AS3<;>R1",
+                           "< M0AS3<;>s1", "! function 3 F3 on"};
+        QTest::newRow("roster: changed while held, the labels again")
+            << QList<int>{218}
+            << QStringList{"roster", "> M0+L218<;>EBR 218", "roster without F4", "roster without F4"}
+            << (QStringList{"< RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S"} + acquire218
+                + QStringList{"< RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S",
+                              "< M0LL218<;>]\\[Licht]\\[Sound]\\[Horn]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[]\\[",
+                              "< RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S"});
+        QTest::newRow("roster: an older client takes a loco by name, without labels")
+            << QList<int>{}
+            << QStringList{"roster", "> TEV 60", "> TF13", "> TF03"}
+            << QStringList{"< RL3]\\[BR 218}|{218}|{L]\\[V 60}|{3}|{S]\\[Köf}|{12}|{S",
+                           "< TF×29 on: ", "< TV0", "< TR1", "< Ts1", "! function 3 F3 on",
+                           "! function 3 F3 off"};
+        // The steps the window learnt from the controller, in JMRI's codes.
+        QTest::newRow("speed steps: 28 and 14")
+            << QList<int>{3, 5}
+            << QStringList{"steps 3: 28", "steps 5: 14", "> M0+S3<;>S3", "> M0+S5<;>S5"}
+            << (acquire3.mid(0, 4) + QStringList{"< M0AS3<;>s2", "< M0+S5<;>", "< M0AS5<;>F×29 on: ",
+                                                 "< M0AS5<;>V0", "< M0AS5<;>R1", "< M0AS5<;>s8"});
         QTest::newRow("power request and the answer")
             << QList<int>{} << QStringList{"> PPA1", "power on", "> PPA0", "power off"}
             << QStringList{"! power on", "< PPA1", "! power off", "< PPA0"};
@@ -595,6 +698,14 @@ private Q_SLOTS:
                     session.receive(QByteArray("M0+S" + QByteArray::number(loco) + "<;>S"
                                         + QByteArray::number(loco) + '\n'), now);
                 session.takeLines();
+            } else if (step.startsWith(QLatin1String("roster"))) {
+                QList<RosterEntry> entries = scriptRoster();
+                if (step.endsWith(QLatin1String("without F4")))
+                    entries[0].labels[4] = {};
+                session.setPhoneRoster(PhoneRoster{entries, roster});
+            } else if (step.startsWith(QLatin1String("steps "))) {
+                const QStringList words = step.split(QLatin1Char(' '));
+                host.speedStepsOf[words[1].chopped(1).toInt()] = words[2].toInt();
             } else if (step == QLatin1String("unchecked")) {
                 host.checked = false;
             } else if (step == QLatin1String("end")) {

@@ -15,11 +15,13 @@ public:
     QMap<int, PhoneLoco> states;
     WiThrottle::PowerState power = WiThrottle::PowerState::On;
     bool checked = true;
+    QMap<int, int> speedStepsOf;
     QStringList transcript;
 
     PhoneLoco locoState(int loco) const override { return states.value(loco); }
     WiThrottle::PowerState trackPower() const override { return power; }
     bool controllerChecked() const override { return checked; }
+    int speedSteps(int loco) const override { return speedStepsOf.value(loco); }
 
     void perform(const ThrottleIntentValue &intent) override
     {

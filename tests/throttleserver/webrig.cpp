@@ -1,6 +1,7 @@
 // The main window against the virtual command station in memory, with the web
-// throttle switched on at a free port, for a browser test to drive. It speaks
-// a line protocol on stdin and stdout:
+// throttle switched on at a free port, for a browser test to drive; with
+// "--roster DIR" the roster is the one in DIR. It speaks a line protocol on
+// stdin and stdout:
 //
 //   printed at start     URL http://127.0.0.1:<port>/
 //   frames               every frame the station received since the last
@@ -132,6 +133,8 @@ int main(int argc, char *argv[])
     // Never the user's settings.
     QTemporaryDir configDir;
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir.path()));
+    QTemporaryDir dataDir;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataDir.path()));
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -152,6 +155,10 @@ int main(int argc, char *argv[])
     sysSaveSetting(QStringLiteral("WebPort"), QString::number(port), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("Enabled"), QStringLiteral("1"), QStringLiteral("Handregler"));
     sysSaveSetting(QStringLiteral("Port"), QString::number(appPort), QStringLiteral("Handregler"));
+    const QStringList arguments = app.arguments();
+    const qsizetype roster = arguments.indexOf(QStringLiteral("--roster"));
+    if (roster > 0 && roster + 1 < arguments.size())
+        sysSaveSetting(QStringLiteral("Ordner"), arguments.at(roster + 1), QStringLiteral("Fahrzeuge"));
 
     kzVelantor window(&rig.port);
     window.setModalRunner([](QDialog *) { return 0; });

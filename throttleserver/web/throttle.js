@@ -44,11 +44,12 @@
     heartbeatSeconds: 0,
     beatTimer: null,
     monitored: false,
-    wanted: null,      // the loco chosen in this page: {loco, key}
+    wanted: null,      // the loco chosen in this page: {loco, key, line, title}
     held: null,        // the key the program confirmed
     speed: 0,
     forward: true,
     functions: new Array(13).fill(false),
+    roster: [],        // the RL line's entries: {name, loco}
     power: 2,          // 0 off, 1 on, 2 unknown
     dragging: false,
     speedTimer: null,
@@ -71,16 +72,28 @@
     return (loco <= MaxShortAddress ? 'S' : 'L') + loco;
   }
 
-  function acquire(loco) {
+  // A loco by number, or a roster entry by its name (entry from state.roster):
+  // the program then gives that entry's labels, also when two share a number.
+  function acquire(loco, entry) {
     const key = keyOf(loco);
-    if (state.held === key)
+    const line = 'M' + Throttle + '+' + key + Sep + (entry ? 'E' + entry.name : key);
+    if (state.held === key && state.wanted && state.wanted.line === line)
       return;
     // One loco per page: whatever was held or is still being taken goes first,
     // so that no line ever drives two locos.
     if (state.held || state.wanted)
       send('M' + Throttle + '-*' + Sep + 'r');
-    state.wanted = { loco: loco, key: key };
-    send('M' + Throttle + '+' + key + Sep + key);
+    // Taken by number, a roster loco is the first entry of that number, as
+    // the program takes it.
+    const shown = entry || state.roster.find((item) => item.loco === loco);
+    state.wanted = { loco: loco, key: key, line: line,
+                     title: shown ? entryText(shown) : 'Lok ' + loco };
+    send(line);
+  }
+
+  // "BR 218 (218)"; the program's own "Lok 3" already names the number.
+  function entryText(entry) {
+    return entry.name === 'Lok ' + entry.loco ? entry.name : entry.name + ' (' + entry.loco + ')';
   }
 
   // --- heartbeat: only while the page is seen ---------------------------------
@@ -150,25 +163,56 @@
     ui.power.disabled = !open;
     ui.take.disabled = !open;
     ui.roster.disabled = !open;
-    ui.title.textContent = state.held ? 'Lok ' + state.wanted.loco : 'Keine Lok gewählt';
+    ui.title.textContent = state.held ? state.wanted.title : 'Keine Lok gewählt';
+  }
+
+  // The keys' captions: the label with the F number small above it, or the
+  // plain F number (and "Licht") without one.
+  function showLabels(labels) {
+    for (const button of ui.functions) {
+      const n = Number(button.dataset.function);
+      const label = (labels[n] || '').trim();
+      button.textContent = '';
+      if (!label) {
+        button.textContent = n === 0 ? 'Licht' : 'F' + n;
+        continue;
+      }
+      const number = document.createElement('span');
+      number.className = 'fnum';
+      number.textContent = 'F' + n;
+      const text = document.createElement('span');
+      text.className = 'label';
+      text.textContent = label;
+      button.append(number, ' ', text);
+    }
   }
 
   // --- what the program sends -------------------------------------------------
 
   function readRoster(line) {
     const entries = line.split(']\\[').slice(1);
-    const chosen = ui.roster.value;
+    const chosen = ui.roster.selectedIndex > 0 ? state.roster[ui.roster.selectedIndex - 1] : null;
     ui.roster.length = 1;
+    state.roster = [];
     for (const entry of entries) {
       const [name, address] = entry.split('}|{');
       const loco = Number(address);
       if (!Number.isInteger(loco) || loco < MinLoco || loco > MaxLoco)
         continue;
-      ui.roster.add(new Option(name || ('Lok ' + loco), String(loco)));
+      const item = { name: name || ('Lok ' + loco), loco: loco };
+      state.roster.push(item);
+      ui.roster.add(new Option(entryText(item), String(state.roster.length - 1)));
     }
-    ui.roster.value = chosen;
-    if (ui.roster.selectedIndex < 0)
-      ui.roster.selectedIndex = 0;
+    selectRosterEntry(chosen ? chosen.name : null);
+  }
+
+  // The entry of that name in the choice, else the first of that number
+  // (else none).
+  function selectRosterEntry(name, loco) {
+    let index = state.roster.findIndex((item) => item.name === name);
+    if (index < 0 && loco !== undefined)
+      index = state.roster.findIndex((item) => item.loco === loco);
+    ui.roster.selectedIndex = index + 1;
   }
 
   function readAction(action) {
@@ -203,15 +247,19 @@
       if (kind === '+' && state.wanted && key === state.wanted.key) {
         state.held = key;
         ui.number.value = String(state.wanted.loco);
-        ui.roster.value = String(state.wanted.loco);
-        if (ui.roster.selectedIndex < 0)
-          ui.roster.selectedIndex = 0;
+        const named = state.wanted.line.split(Sep)[1];
+        selectRosterEntry(named.startsWith('E') ? named.slice(1) : null, state.wanted.loco);
         ui.locoMessage.textContent = '';
+        // The labels of a roster loco follow in a line of their own.
+        showLabels([]);
         enableControls();
         startMonitoring();
       } else if (kind === '-' && (key === state.held || key === '*')) {
         state.held = null;
+        showLabels([]);
         enableControls();
+      } else if (kind === 'L' && key === state.held) {
+        showLabels(rest.split(']\\[').slice(1));
       } else if (kind === 'A' && key === state.held) {
         readAction(rest);
       }
@@ -256,7 +304,7 @@
       enableControls();
       // After a lost connection the loco chosen here is taken again.
       if (state.wanted)
-        send('M' + Throttle + '+' + state.wanted.key + Sep + state.wanted.key);
+        send(state.wanted.line);
     };
     socket.onmessage = (event) => {
       if (typeof event.data !== 'string')
@@ -305,12 +353,14 @@
   });
 
   ui.roster.addEventListener('change', () => {
-    if (!ui.roster.value)
+    const entry = state.roster[ui.roster.selectedIndex - 1];
+    if (!entry)
       return;
-    ui.number.value = ui.roster.value;
+    ui.number.value = String(entry.loco);
     ui.number.removeAttribute('aria-invalid');
     ui.locoMessage.textContent = '';
-    acquire(Number(ui.roster.value));
+    // The program's own "Lok 3" is taken by number, a roster entry by name.
+    acquire(entry.loco, entry.name === 'Lok ' + entry.loco ? null : entry);
   });
 
   // Speed: sent while the knob moves, paced; the last value always goes out.
