@@ -57,6 +57,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -64,6 +65,14 @@ extern char **environ;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The processor time the calling thread has used.
+qint64 threadCpuNs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 
 qint64 nowNs()
 {
@@ -408,15 +417,20 @@ int main(int argc, char *argv[])
 
         // The burst alone: what it puts on the line when nothing stops it.
         int aloneFrames = 0;
+        // The window's thread's processor time for it, the second of quiet
+        // that ends the phase included.
+        double aloneCpuMs = 0;
         {
             QMetaObject::invokeMethod(&phones, [&phones] { phones.reconnectFlood(-1); },
                                       Qt::BlockingQueuedConnection);
             runUntil([] { return false; }, 400);
             const qint64 start = nowNs();
+            const qint64 cpuBefore = threadCpuNs();
             QMetaObject::invokeMethod(&phones, [&phones] { phones.burst(0); });
             runUntil([&] { return nowNs() - station.lastNs() > 500'000'000
                                   && nowNs() - start > 1'000'000'000; },
                      30 * 60 * 1000);
+            aloneCpuMs = double(threadCpuNs() - cpuBefore) / 1e6;
             for (const Station::Seen &s : station.since(start))
                 aloneFrames += isSpeed(s.frame) ? 1 : 0;
         }
@@ -533,6 +547,7 @@ int main(int argc, char *argv[])
         std::printf("%s_phone_stop_p99_ms=%.2f\n", name, phoneP99);
         std::printf("%s_stops_missed=%d\n", name, missedStops);
         std::printf("%s_burst_alone_speed_frames=%d\n", name, aloneFrames);
+        std::printf("%s_burst_alone_window_thread_cpu_ms=%.1f\n", name, aloneCpuMs);
         std::printf("%s_burst_with_stops_speed_frames=%.0f\n", name, framesPerBurst);
         std::printf("%s_event_delay_burst_p99_ms=%.2f\n", name, burstDelayP99);
         std::printf("%s_event_delay_silent_controller_p99_ms=%.2f\n", name, silentDelayP99);

@@ -524,26 +524,40 @@ private:
 
 } // namespace
 
+namespace {
+
+// The file's tree when it is XML with the root wanted; else its problem.
+std::optional<XmlTree::Document> parseWithRoot(const QByteArray &bytes, const QString &file,
+                                               const QString &rootName, QList<Problem> &problems)
+{
+    XmlTree::ParseResult parsed = XmlTree::parse(bytes);
+    if (!parsed.document) {
+        problems << notXml(file, parsed.error);
+        return std::nullopt;
+    }
+    if (parsed.document->root.name != rootName) {
+        problems << wrongRoot(file, parsed.document->root, rootName);
+        return std::nullopt;
+    }
+    return std::move(parsed.document);
+}
+
+} // namespace
+
 IndexRead readIndex(const QByteArray &bytes, const QString &file)
 {
     IndexRead result;
-    XmlTree::ParseResult parsed = XmlTree::parse(bytes);
-    if (!parsed.document) {
-        result.problems << notXml(file, parsed.error);
+    std::optional<XmlTree::Document> document = parseWithRoot(bytes, file, IndexRoot, result.problems);
+    if (!document)
         return result;
-    }
-    if (parsed.document->root.name != IndexRoot) {
-        result.problems << wrongRoot(file, parsed.document->root, IndexRoot);
-        return result;
-    }
-    if (const Node *roster = parsed.document->root.child(u"roster")) {
+    if (const Node *roster = document->root.child(u"roster")) {
         IndexChecks checks(file, result.entries, result.problems);
         for (const Node &locomotive : roster->children) {
             if (locomotive.isElement(Locomotive))
                 checks.add(locomotive);
         }
     }
-    result.document = std::move(parsed.document);
+    result.document = std::move(document);
     return result;
 }
 
@@ -633,16 +647,11 @@ IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file)
 LocoFileRead readLocoFile(const QByteArray &bytes, const QString &file)
 {
     LocoFileRead result;
-    XmlTree::ParseResult parsed = XmlTree::parse(bytes);
-    if (!parsed.document) {
-        result.problems << notXml(file, parsed.error);
+    std::optional<XmlTree::Document> document =
+        parseWithRoot(bytes, file, LocoFileRoot, result.problems);
+    if (!document)
         return result;
-    }
-    const Node &root = parsed.document->root;
-    if (root.name != LocoFileRoot) {
-        result.problems << wrongRoot(file, root, LocoFileRoot);
-        return result;
-    }
+    const Node &root = document->root;
     const Node *locomotive = root.child(Locomotive);
     if (!locomotive) {
         result.problems << problemAt(file, root.line,
@@ -651,7 +660,7 @@ LocoFileRead readLocoFile(const QByteArray &bytes, const QString &file)
         return result;
     }
     result.entry = readLocomotive(*locomotive, file, result.problems);
-    result.document = std::move(parsed.document);
+    result.document = std::move(document);
     return result;
 }
 
