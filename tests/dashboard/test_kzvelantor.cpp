@@ -28,6 +28,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QListWidget>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -614,8 +615,8 @@ void TestKzVelantor::globalStopSendsOneCommand()
 // attempts, and the check then goes on as if nothing had happened.
 void TestKzVelantor::stopGoesOutWhileACheckWaits()
 {
-    // Two seconds of the exchange's time-out pass in 200 ms.
-    ScaledClock scaled(10);
+    // Two seconds of the exchange's time-out pass in 500 ms.
+    ScaledClock scaled(4);
     setProgramClock(&scaled);
     ControllerLine line(ControllerLine::Mode::Threaded);
     setControllerLine(&line);
@@ -1414,6 +1415,8 @@ void TestKzVelantor::aFloodOfSpeedLinesIsMergedPerLoco()
         for (int i = 0; i < 1599; ++i)
             flood += "M0A*<;>V" + QByteArray::number(20 + i % 100) + '\n';
         flood += "M0A*<;>V126\n";
+        QElapsedTimer elapsed;
+        elapsed.start();
         phone.send(flood);
         const auto settled = [&] {
             for (int loco = 1; loco <= 32; ++loco) {
@@ -1424,9 +1427,13 @@ void TestKzVelantor::aFloodOfSpeedLinesIsMergedPerLoco()
         };
         QTRY_VERIFY_WITH_TIMEOUT(settled(), 10000);
 
+        // Never more than the phone's budget allows for the time it took
+        // (a few frames per loco on any machine), never fewer than one a loco.
+        const qint64 budget = LineQueue::ClientBurstFrames
+                              + elapsed.elapsed() * LineQueue::ClientFramesPerSecond / 1000 + 1;
         const Requests requests = m_rig->takeRequests();
-        QVERIFY2(requests.size() >= 32 && requests.size() <= 200,
-                 qPrintable(QString::number(requests.size())));
+        QVERIFY2(requests.size() >= 32 && requests.size() <= budget,
+                 qPrintable(QStringLiteral("%1 frames, budget %2").arg(requests.size()).arg(budget)));
         QHash<int, quint8> last;
         for (const CommandBuffer &request : requests) {
             QCOMPARE(request.command, Command::SetSpeed);
