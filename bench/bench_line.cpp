@@ -6,7 +6,9 @@
 // While one phone holding 32 locos writes 1,600 speed lines in one go:
 // - the time from a press of Escape (a key event posted to the window from
 //   another thread, as the desktop delivers it) and from a second phone's
-//   emergency stop to the stop's frame arriving at the station, p50 and p99;
+//   emergency stop to the stop's frame leaving the program (written to the
+//   serial port), p50 and p99, and the time until the window's thread takes
+//   the key, p99;
 // - the frames the burst puts on the line;
 // - the window's event-loop delay, p99: events posted every 2 ms from another
 //   thread, the time until the window's thread handles each.
@@ -14,8 +16,10 @@
 // answer (a loco entry asked of controller 7, two attempts of 2 s) and
 // during a CV backup of CVs 1 to 8.
 //
-// The station's frame log (kzsim --log) is read on a thread of its own and
-// time-stamped as it comes. Prints name=value lines and, last, the goals.
+// Every frame is time-stamped as it is written to the port, on whichever
+// thread writes it. The station runs without its log: writing it slows the
+// station's answers (one exchange in a hundred took twice as long).
+// Prints name=value lines and, last, the goals.
 // The same source builds against an earlier state of the program (without
 // the line's owner) for the comparison the README describes.
 //
@@ -100,41 +104,25 @@ double percentileMs(QList<qint64> ns, double fraction)
     return double(ns.at(at)) / 1e6;
 }
 
-// kzsim as a child process; every frame it receives, with the time it was
-// read from its log.
+// kzsim as a child process.
 class Station
 {
 public:
-    struct Seen
-    {
-        qint64 ns;
-        QByteArray frame; // six bytes as on the wire
-    };
-
     bool start(const QString &program, const QString &link)
     {
-        int pipeFds[2];
-        if (::pipe(pipeFds) != 0)
-            return false;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
         const QByteArray path = QFile::encodeName(program);
         const QByteArray linkArg = QFile::encodeName(link);
         const char *argv[] = {path.constData(), "--line-speed", "115200", "--realistic-timing",
-                              "--demo", "--log", "--link", linkArg.constData(), nullptr};
+                              "--demo", "--link", linkArg.constData(), nullptr};
         const int spawned = posix_spawn(&m_pid, path.constData(), &actions, nullptr,
                                         const_cast<char **>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeFds[1]);
-        if (spawned != 0) {
-            ::close(pipeFds[0]);
+        if (spawned != 0)
             return false;
-        }
-        m_fd = pipeFds[0];
-        m_reader = std::thread([this] { read(); });
         for (int i = 0; i < 500 && !QFileInfo::exists(link); ++i)
             QThread::msleep(10);
         return QFileInfo::exists(link);
@@ -146,60 +134,10 @@ public:
             ::kill(m_pid, SIGTERM);
             ::waitpid(m_pid, nullptr, 0);
         }
-        if (m_reader.joinable())
-            m_reader.join();
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    QList<Seen> since(qint64 ns) const
-    {
-        const std::lock_guard lock(m_mutex);
-        QList<Seen> out;
-        for (auto it = m_seen.crbegin(); it != m_seen.crend() && it->ns >= ns; ++it)
-            out.prepend(*it);
-        return out;
-    }
-    qint64 lastNs() const
-    {
-        const std::lock_guard lock(m_mutex);
-        return m_seen.isEmpty() ? 0 : m_seen.last().ns;
     }
 
 private:
-    void read()
-    {
-        QByteArray pending;
-        char buffer[65536];
-        for (;;) {
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n <= 0)
-                return;
-            const qint64 at = nowNs();
-            pending.append(buffer, n);
-            qsizetype end;
-            while ((end = pending.indexOf('\n')) >= 0) {
-                const QByteArray line = pending.left(end);
-                pending.remove(0, end + 1);
-                // "<time> ms RX 01 18 FF FF 00 E6" for a received frame.
-                const qsizetype rx = line.indexOf(" RX ");
-                if (rx < 0)
-                    continue;
-                const QByteArray frame =
-                    QByteArray::fromHex(line.mid(rx + 4, 17).replace(' ', QByteArray()));
-                if (frame.size() != 6)
-                    continue;
-                const std::lock_guard lock(m_mutex);
-                m_seen.append({at, frame});
-            }
-        }
-    }
-
     pid_t m_pid = -1;
-    int m_fd = -1;
-    std::thread m_reader;
-    mutable std::mutex m_mutex;
-    QList<Seen> m_seen;
 };
 
 // The phones, on a thread of their own: the burst leaves at once, whatever the
@@ -288,6 +226,75 @@ public:
     }
 };
 
+// A frame as it left the program.
+struct Sent
+{
+    qint64 ns;
+    QByteArray frame; // six bytes as on the wire
+};
+
+// The serial port, with the time each frame is written to it.
+class TimedPort final : public ControllerPort
+{
+public:
+    QList<Sent> since(qint64 ns) const
+    {
+        const std::lock_guard lock(m_mutex);
+        QList<Sent> out;
+        for (auto it = m_sent.crbegin(); it != m_sent.crend() && it->ns >= ns; ++it)
+            out.prepend(*it);
+        return out;
+    }
+    qint64 lastNs() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_sent.isEmpty() ? 0 : m_sent.last().ns;
+    }
+
+    bool open(const QString &devicePath) override { return m_port.open(devicePath); }
+    void close() override { m_port.close(); }
+    bool isOpen() const override { return m_port.isOpen(); }
+    QString devicePath() const override { return m_port.devicePath(); }
+    PortError lastError() const override { return m_port.lastError(); }
+    void discardInput() override { m_port.discardInput(); }
+    void discardOutput() override { m_port.discardOutput(); }
+    bool write(const QByteArray &bytes) override
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_sent.append({nowNs(), bytes});
+        }
+        return m_port.write(bytes);
+    }
+    qint64 bytesToWrite() const override { return m_port.bytesToWrite(); }
+    bool waitForBytesWritten(int ms) override { return m_port.waitForBytesWritten(ms); }
+    qint64 bytesAvailable() const override { return m_port.bytesAvailable(); }
+    bool waitForReadyRead(int ms) override { return m_port.waitForReadyRead(ms); }
+    QByteArray readAll() override { return m_port.readAll(); }
+#ifdef KZ_LINE_OWNER
+    void setThread(QThread *thread) override { m_port.setThread(thread); }
+#endif
+
+private:
+    SerialControllerPort m_port;
+    mutable std::mutex m_mutex;
+    QList<Sent> m_sent;
+};
+
+// When the window's thread takes each key press.
+class KeysSeen final : public QObject
+{
+public:
+    QList<qint64> pressed;
+
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::KeyPress)
+            pressed << nowNs();
+        return false;
+    }
+};
+
 // Posts a probe event every 2 ms until stopped.
 class Prober
 {
@@ -343,9 +350,9 @@ bool isSpeed(const QByteArray &f)
 }
 
 // The first frame after ns that matches, its delay; -1 when none came.
-qint64 firstAfter(const QList<Station::Seen> &seen, qint64 ns, bool (*match)(const QByteArray &))
+qint64 firstAfter(const QList<Sent> &seen, qint64 ns, bool (*match)(const QByteArray &))
 {
-    for (const Station::Seen &s : seen) {
+    for (const Sent &s : seen) {
         if (s.ns >= ns && match(s.frame))
             return s.ns - ns;
     }
@@ -392,12 +399,14 @@ int main(int argc, char *argv[])
     sysSaveSetting(QStringLiteral("COM1"), link, PortsSection);
     sysSaveSetting(QStringLiteral("SignalOutputTo"), QStringLiteral("COM1"),
                    QStringLiteral("Velantor"));
-    SerialControllerPort serial;
+    TimedPort serial;
     int exitCode = 0;
     {
         kzVelantor window(&serial);
         window.startUp(false);
         window.show();
+        KeysSeen keysSeen;
+        window.installEventFilter(&keysSeen);
         window.txtControllerNr()->setText(QStringLiteral("1"));
         window.checkController();
         if (window.phoneThrottles().start(0) != PhoneThrottles::StartResult::Started) {
@@ -427,11 +436,11 @@ int main(int argc, char *argv[])
             const qint64 start = nowNs();
             const qint64 cpuBefore = threadCpuNs();
             QMetaObject::invokeMethod(&phones, [&phones] { phones.burst(0); });
-            runUntil([&] { return nowNs() - station.lastNs() > 500'000'000
+            runUntil([&] { return nowNs() - serial.lastNs() > 500'000'000
                                   && nowNs() - start > 1'000'000'000; },
                      30 * 60 * 1000);
             aloneCpuMs = double(threadCpuNs() - cpuBefore) / 1e6;
-            for (const Station::Seen &s : station.since(start))
+            for (const Sent &s : serial.since(start))
                 aloneFrames += isSpeed(s.frame) ? 1 : 0;
         }
 
@@ -439,6 +448,7 @@ int main(int argc, char *argv[])
         QList<qint64> windowStops;
         QList<qint64> phoneStops;
         QList<qint64> burstDelays;
+        QList<qint64> keyDelays;
         int burstFrames = 0;
         int missedStops = 0;
         for (int round = 0; round < bursts; ++round) {
@@ -467,28 +477,36 @@ int main(int argc, char *argv[])
                     }
                 });
                 // Until the line has been quiet for half a second.
-                runUntil([&] { return nowNs() - station.lastNs() > 500'000'000
+                runUntil([&] { return nowNs() - serial.lastNs() > 500'000'000
                                       && nowNs() - start > 1'000'000'000; },
                          30 * 60 * 1000);
                 presser.join();
             }
             burstDelays += probe.take();
-            const QList<Station::Seen> seen = station.since(start);
-            for (const Station::Seen &s : seen)
+            const QList<Sent> seen = serial.since(start);
+            for (const Sent &s : seen)
                 burstFrames += isSpeed(s.frame) ? 1 : 0;
             if (qEnvironmentVariableIsSet("BENCH_LINE_TRACE")) {
-                for (const Station::Seen &s : seen)
+                for (const Sent &s : seen)
                     std::fprintf(stderr, "frame %.2f %s\n", (s.ns - start) / 1e6,
                                  s.frame.toHex(' ').constData());
                 for (const qint64 at : std::as_const(escapes))
                     std::fprintf(stderr, "escape %.2f\n", (at - start) / 1e6);
                 for (const qint64 at : std::as_const(xs))
                     std::fprintf(stderr, "x %.2f\n", (at - start) / 1e6);
+                for (const qint64 at : std::as_const(keysSeen.pressed))
+                    std::fprintf(stderr, "key %.2f\n", (at - start) / 1e6);
             }
             for (const qint64 at : std::as_const(escapes)) {
                 const qint64 d = firstAfter(seen, at, isStopAll);
                 d < 0 ? void(++missedStops) : windowStops.append(d);
+                const auto taken = std::find_if(keysSeen.pressed.cbegin(), keysSeen.pressed.cend(),
+                                                [at](qint64 ns) { return ns >= at; });
+                if (taken != keysSeen.pressed.cend())
+                    keyDelays.append(*taken - at);
             }
+            keysSeen.pressed.clear();
+
             for (const qint64 at : std::as_const(xs)) {
                 const qint64 d = firstAfter(seen, at, isStopOf100);
                 d < 0 ? void(++missedStops) : phoneStops.append(d);
@@ -545,6 +563,7 @@ int main(int argc, char *argv[])
         std::printf("%s_window_stop_p99_ms=%.2f\n", name, windowP99);
         std::printf("%s_phone_stop_p50_ms=%.2f\n", name, percentileMs(phoneStops, 0.5));
         std::printf("%s_phone_stop_p99_ms=%.2f\n", name, phoneP99);
+        std::printf("%s_window_key_taken_p99_ms=%.2f\n", name, percentileMs(keyDelays, 0.99));
         std::printf("%s_stops_missed=%d\n", name, missedStops);
         std::printf("%s_burst_alone_speed_frames=%d\n", name, aloneFrames);
         std::printf("%s_burst_alone_window_thread_cpu_ms=%.1f\n", name, aloneCpuMs);
