@@ -582,6 +582,20 @@ IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file)
         token = reader.readNext();
         return XmlTree::checkToken(reader, error);
     };
+    // On to the current element's next child element, or to its end.
+    enum class Step { Child, End, Error };
+    auto nextChild = [&] {
+        QXmlStreamReader::TokenType token = QXmlStreamReader::NoToken;
+        while (!reader.atEnd()) {
+            if (!next(token))
+                return Step::Error;
+            if (token == QXmlStreamReader::EndElement)
+                return Step::End;
+            if (token == QXmlStreamReader::StartElement)
+                return Step::Child;
+        }
+        return Step::End;
+    };
     QXmlStreamReader::TokenType token = QXmlStreamReader::NoToken;
     while (!reader.atEnd()) {
         if (!next(token))
@@ -598,26 +612,18 @@ IndexEntries readIndexEntries(const QByteArray &bytes, const QString &file)
             continue;
         }
         // The root's children: the first <roster> holds the locos.
-        while (!reader.atEnd()) {
-            if (!next(token))
+        for (Step step; (step = nextChild()) != Step::End;) {
+            if (step == Step::Error)
                 return fail();
-            if (token == QXmlStreamReader::EndElement)
-                break;
-            if (token != QXmlStreamReader::StartElement)
-                continue;
             if (haveRoster || reader.qualifiedName() != u"roster") {
                 if (!XmlTree::skipElement(reader, 1, error))
                     return fail();
                 continue;
             }
             haveRoster = true;
-            while (!reader.atEnd()) {
-                if (!next(token))
+            for (Step inner; (inner = nextChild()) != Step::End;) {
+                if (inner == Step::Error)
                     return fail();
-                if (token == QXmlStreamReader::EndElement)
-                    break;
-                if (token != QXmlStreamReader::StartElement)
-                    continue;
                 if (reader.qualifiedName() != Locomotive) {
                     if (!XmlTree::skipElement(reader, 2, error))
                         return fail();
